@@ -1,0 +1,76 @@
+# Build helpers shared by every layer folder.
+
+add_compile_options(-Wall -Wextra)
+if(QUILLET_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(QUILLET_SANITIZE)
+  add_compile_options(-fsanitize=${QUILLET_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${QUILLET_SANITIZE})
+endif()
+
+if(QUILLET_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "QUILLET_FUZZ needs clang (CXX=clang++)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Adds PREFIX/<layer> for each layer that has a CMakeLists.txt.
+function(quillet_add_layer_dirs prefix)
+  foreach(layer ${ARGN})
+    if(prefix)
+      set(dir ${prefix}/${layer})
+    else()
+      set(dir ${layer})
+    endif()
+    if(EXISTS ${PROJECT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      add_subdirectory(${PROJECT_SOURCE_DIR}/${dir} ${PROJECT_BINARY_DIR}/${dir})
+    endif()
+  endforeach()
+endfunction()
+
+find_package(GTest QUIET)
+include(GoogleTest)
+
+# quillet_add_test(name SOURCES ... LIBS ... [TSAN] [TIMEOUT s])
+# TSAN marks a test binary whose subject is threading; only those are built when QUILLET_TSAN_ONLY is on.
+function(quillet_add_test name)
+  cmake_parse_arguments(T "TSAN" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(QUILLET_TSAN_ONLY AND NOT T_TSAN)
+    return()
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  set(labels ${name})
+  if(T_TSAN)
+    list(APPEND labels tsan)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT})
+endfunction()
+
+# quillet_add_benchmark(name SOURCES ... LIBS ...)
+function(quillet_add_benchmark name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/benchmarks)
+endfunction()
+
+# quillet_add_fuzzer(name SOURCES ... LIBS ...): a libFuzzer binary in <build>/fuzzers.
+function(quillet_add_fuzzer name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzzers)
+endfunction()

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs, from Debian packages, everything Quillet needs to build, test, fuzz and benchmark.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  clang libclang-rt-14-dev          # libFuzzer and the sanitizer runtimes for the fuzz targets
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev                      # QtCore for the worker thread, Widgets and Test for the window
+  libudev-dev                       # hidraw device-change monitor
+  libcurl4-openssl-dev              # HTTP transport of the update query
+  libjsoncpp-dev                    # update reply parsing
+  srecord                           # srec_cat: the independent Intel HEX reference in the tests
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
