@@ -1,0 +1,215 @@
+#include "engine/Cpro.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace quillet {
+
+namespace {
+using Lock = std::lock_guard<std::recursive_mutex>;
+}  // namespace
+
+CPro::CPro()
+    : writeImage_(new uint8_t[kImageBufferSize]), readImage_(new uint8_t[kImageBufferSize]) {
+  std::fill_n(writeImage_.get(), kImageBufferSize, 0xFF);
+  std::fill_n(readImage_.get(), kImageBufferSize, 0xFF);
+}
+
+CPro::~CPro() = default;
+
+void CPro::SetSendReport(SendReportHook hook) {
+  Lock lock(mutex_);
+  sendReport_ = std::move(hook);
+}
+
+void CPro::SetEngineEvent(EngineEventHook hook) {
+  Lock lock(mutex_);
+  engineEvent_ = std::move(hook);
+}
+
+void CPro::SetAppendLog(AppendLogHook hook) {
+  Lock lock(mutex_);
+  appendLog_ = std::move(hook);
+}
+
+void CPro::Log(const char* text) {
+  if (appendLog_) appendLog_(text);
+}
+
+void CPro::Emit(int code, const void* payload) {
+  if (engineEvent_) engineEvent_(code, payload);
+}
+
+void CPro::Connect() {
+  Lock lock(mutex_);
+  Log("连接编程器");
+  state_ = Idle;
+  request_.bytes = ConnectRequest::kBytes;
+  if (sendReport_) sendReport_(request_.bytes.data(), request_.bytes.size());
+}
+
+void CPro::SelectChip(std::string_view name) {
+  Lock lock(mutex_);
+  chip_ = ChipParams{};
+  for (const ChipInfo& chip : kChipCatalogue) {
+    if (chip.name == name) {
+      chip_.FlashSize = chip.flashSize;
+      return;
+    }
+  }
+  Log("未知芯片类型！");
+}
+
+void CPro::SendTask() {
+  Lock lock(mutex_);
+  if (sendReport_) sendReport_(task_.bytes.data(), task_.bytes.size());
+}
+
+void CPro::HandleReport(const uint8_t* payload, size_t length) {
+  // A short payload is widened with zeros so that nothing past what was given is ever read.
+  uint8_t p[kPayloadSize] = {};
+  if (payload) std::memcpy(p, payload, std::min(length, kPayloadSize));
+
+  Lock lock(mutex_);
+  if (state_ == ReadStream) {
+    HandleReadData(p);
+  } else {
+    HandleReply(p);
+  }
+}
+
+void CPro::HandleReadData(const uint8_t* p) {
+  // The console never asks for more than a chip holds; a task that asks for more than the buffer
+  // holds ends its stream when the buffer is full rather than writing past it.
+  const size_t at = static_cast<size_t>(received_);
+  if (received_ < 0 || at + kPayloadSize > kImageBufferSize) {
+    state_ = Idle;
+    return;
+  }
+  std::memcpy(readImage_.get() + at, p, kPayloadSize);
+  received_ += static_cast<int32_t>(kPayloadSize);
+  if (static_cast<uint32_t>(received_) >= task_.Size() ||
+      static_cast<size_t>(received_) + kPayloadSize > kImageBufferSize) {
+    state_ = Idle;
+  }
+  const int32_t count = received_;
+  Emit(EVT_READ_PROGRESS, &count);
+}
+
+void CPro::HandleReply(const uint8_t* p) {
+  const uint8_t b = p[0];
+  char text[96];
+  if (b & OP_FAIL) {
+    std::snprintf(text, sizeof text, "操作失败:%02X  %02X", b, b & OP_FAIL);
+    Emit(EVT_LOG, text);
+    return;
+  }
+  switch (b & 0x7F) {
+    case OP_CONNECT:
+      Emit(EVT_IDENTITY, p);
+      break;
+    case OP_READ:
+      std::snprintf(text, sizeof text, "开始读FLASH...%u", task_.Size());
+      Emit(EVT_LOG, text);
+      received_ = 0;
+      state_ = ReadStream;
+      break;
+    case OP_WRITE:
+      received_ = 0;
+      Log("开始写FLASH");
+      StreamImage();
+      break;
+    case OP_VERIFY:
+      CheckVerify(p[1]);
+      break;
+    default:
+      Emit(EVT_LOG, "未知操作");
+      break;
+  }
+}
+
+void CPro::StreamImage() {
+  // The size is compared signed, so a length with bit 31 set streams nothing; the stream also
+  // stops at the end of the buffer, whatever the task asks for.
+  const int32_t size = static_cast<int32_t>(task_.Size());
+  const int32_t chunk = static_cast<int32_t>(chip_.ChunkSize);
+  const int32_t limit = static_cast<int32_t>(kImageBufferSize);
+  for (int32_t s = 0; s < size && s + chunk <= limit;) {
+    if (sendReport_) sendReport_(writeImage_.get() + s, static_cast<size_t>(chunk));
+    s += chunk;
+    Emit(EVT_WRITE_PROGRESS, &s);
+  }
+}
+
+void CPro::CheckVerify(uint8_t deviceChecksum) {
+  const size_t count = std::min<size_t>(task_.Size(), kImageBufferSize);
+  const uint8_t local = XorChecksum(writeImage_.get(), count);
+  const int32_t agree = local == deviceChecksum ? 1 : 0;
+  Emit(EVT_VERIFY, &agree);
+  if (!agree) {
+    char text[96];
+    std::snprintf(text, sizeof text, "本地校验：%d 设备端校验：%d", local, deviceChecksum);
+    Emit(EVT_LOG, text);
+  }
+}
+
+int32_t CPro::Received() const {
+  Lock lock(mutex_);
+  return received_;
+}
+
+EngineState CPro::State() const {
+  Lock lock(mutex_);
+  return state_;
+}
+
+void CPro::SetState(EngineState state) {
+  Lock lock(mutex_);
+  state_ = state;
+}
+
+ChipParams CPro::Chip() const {
+  Lock lock(mutex_);
+  return chip_;
+}
+
+ConnectRequest CPro::Request() const {
+  Lock lock(mutex_);
+  return request_;
+}
+
+ProgrammerTask CPro::Task() const {
+  Lock lock(mutex_);
+  return task_;
+}
+
+void CPro::EditTask(const std::function<void(ProgrammerTask&)>& edit) {
+  Lock lock(mutex_);
+  edit(task_);
+}
+
+void CPro::EditWriteImage(const std::function<void(uint8_t*, size_t)>& edit) {
+  Lock lock(mutex_);
+  edit(writeImage_.get(), kImageBufferSize);
+}
+
+namespace {
+void CopyOut(const uint8_t* buffer, size_t offset, uint8_t* out, size_t count) {
+  if (offset >= kImageBufferSize) return;
+  std::memcpy(out, buffer + offset, std::min(count, kImageBufferSize - offset));
+}
+}  // namespace
+
+void CPro::CopyWriteImage(size_t offset, uint8_t* out, size_t count) const {
+  Lock lock(mutex_);
+  CopyOut(writeImage_.get(), offset, out, count);
+}
+
+void CPro::CopyReadImage(size_t offset, uint8_t* out, size_t count) const {
+  Lock lock(mutex_);
+  CopyOut(readImage_.get(), offset, out, count);
+}
+
+}  // namespace quillet

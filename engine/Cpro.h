@@ -1,0 +1,90 @@
+#pragma once
+// The protocol engine between the operator console and the programmer. Bytes leave through the
+// SendReport hook, payloads enter through HandleReport, and everything the operator is to see
+// leaves as an engine event or a log line. It holds no window and no device.
+//
+// Threads: HandleReport runs on the HID reader thread, the other operations on the UI thread.
+// One recursive lock guards all state; every operation and accessor takes it, and the hooks are
+// called with it held, so a hook may read the engine (for example the task's Size) but must never
+// wait for the UI thread: hand the effect over to it and return.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "engine/Wire.h"
+
+namespace quillet {
+
+enum EngineEventCode : int {
+  EVT_LOG = 0,             // payload: const char*, zero-terminated
+  EVT_IDENTITY = 1,        // payload: const uint8_t*, the 64-byte identity reply
+  EVT_READ_PROGRESS = 5,   // payload: const int32_t*, bytes received so far
+  EVT_WRITE_PROGRESS = 6,  // payload: const int32_t*, image bytes sent so far
+  EVT_VERIFY = 7,          // payload: const int32_t*, 1 when the checksums agree, else 0
+};
+
+enum EngineState : uint8_t { Idle = 0, ReadStream = 2 };
+
+class CPro {
+ public:
+  using SendReportHook = std::function<void(const uint8_t* bytes, size_t length)>;
+  // The payload is valid only during the call.
+  using EngineEventHook = std::function<void(int code, const void* payload)>;
+  using AppendLogHook = std::function<void(const std::string& text)>;
+
+  CPro();
+  virtual ~CPro();
+  CPro(const CPro&) = delete;
+  CPro& operator=(const CPro&) = delete;
+
+  // Installed once by the creator, before any other call.
+  void SetSendReport(SendReportHook hook);
+  void SetEngineEvent(EngineEventHook hook);
+  void SetAppendLog(AppendLogHook hook);
+
+  void Connect();
+  void SelectChip(std::string_view name);
+  void SendTask();
+  // One input payload (report bytes 1-64). Bytes missing from a short payload count as zero.
+  void HandleReport(const uint8_t* payload, size_t length);
+
+  // Locked access for the console.
+  int32_t Received() const;
+  EngineState State() const;
+  void SetState(EngineState state);  // the watchdog's reset to Idle
+  ChipParams Chip() const;
+  ConnectRequest Request() const;
+  ProgrammerTask Task() const;
+  void EditTask(const std::function<void(ProgrammerTask&)>& edit);
+  // The image loader fills WriteImage in place; the buffer is kImageBufferSize bytes.
+  void EditWriteImage(const std::function<void(uint8_t* image, size_t size)>& edit);
+  void CopyWriteImage(size_t offset, uint8_t* out, size_t count) const;
+  void CopyReadImage(size_t offset, uint8_t* out, size_t count) const;
+
+ private:
+  void Log(const char* text);           // through the AppendLog hook
+  void Emit(int code, const void* payload);
+  void HandleReadData(const uint8_t* payload);
+  void HandleReply(const uint8_t* payload);
+  void StreamImage();
+  void CheckVerify(uint8_t deviceChecksum);
+
+  mutable std::recursive_mutex mutex_;
+  int32_t received_ = 0;
+  ChipParams chip_;
+  ProgrammerTask task_;
+  ConnectRequest request_;
+  std::unique_ptr<uint8_t[]> writeImage_;
+  std::unique_ptr<uint8_t[]> readImage_;
+  EngineState state_ = Idle;
+  SendReportHook sendReport_;
+  EngineEventHook engineEvent_;
+  AppendLogHook appendLog_;
+};
+
+}  // namespace quillet

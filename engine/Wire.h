@@ -1,0 +1,78 @@
+#pragma once
+// Byte layouts exchanged with the programmer, and its chip catalogue. Every record is kept as
+// the bytes that go on the wire; integers inside are little-endian whatever the host is.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace quillet {
+
+inline constexpr size_t kReportSize = 65;   // report ID byte, then the payload
+inline constexpr size_t kPayloadSize = 64;
+inline constexpr size_t kImageBufferSize = 524288;  // each of the engine's two image buffers
+
+inline constexpr uint8_t OP_CONNECT = 0x01;
+inline constexpr uint8_t OP_READ = 0x05;
+inline constexpr uint8_t OP_WRITE = 0x06;
+inline constexpr uint8_t OP_VERIFY = 0x07;
+inline constexpr uint8_t OP_FAIL = 0x80;
+
+inline uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t LoadU32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline void StoreU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+struct ConnectRequest {
+  static constexpr std::array<uint8_t, 6> kBytes{OP_CONNECT, 0x00, 0x02, 0x02, 0x04, 0x00};
+  std::array<uint8_t, 6> bytes = kBytes;
+};
+
+// The word an identity reply must carry, derived from the request it answers.
+inline uint16_t ExpectedCheckWord(const ConnectRequest& r) {
+  return static_cast<uint16_t>((r.bytes[2] ^ r.bytes[3]) | LoadU16(&r.bytes[4]));
+}
+
+// The one task record. Operations write only their own fields; every other byte keeps the value
+// the last operation left, which the programmer sees (bytes 18-21 in particular).
+struct ProgrammerTask {
+  static constexpr size_t kOp = 0, kVerify = 1, kResetRun = 3, kReserved4 = 4, kSize = 8,
+                          kEncrypt = 12, kErase = 13, kReadMarker = 18;
+  std::array<uint8_t, 24> bytes{};
+
+  uint8_t Op() const { return bytes[kOp]; }
+  uint32_t Size() const { return LoadU32(&bytes[kSize]); }
+  void SetSize(uint32_t size) { StoreU32(&bytes[kSize], size); }
+};
+
+struct ChipParams {
+  static constexpr uint32_t kDefaultChunkSize = 64;
+  static constexpr uint32_t kDefaultFlashSize = 16384;
+  uint32_t ChunkSize = kDefaultChunkSize;
+  uint32_t FlashSize = kDefaultFlashSize;
+};
+
+struct ChipInfo {
+  std::string_view name;
+  uint32_t flashSize;
+};
+
+inline constexpr std::array<ChipInfo, 3> kChipCatalogue{{
+    {"NRF24LE1_16K", 16384},
+    {"NRF24LU1_16K", 16384},
+    {"NRF24LU1_32K", 32768},
+}};
+
+// 0x1A, then every byte XORed in: the check both sides compute over a written image.
+inline uint8_t XorChecksum(const uint8_t* data, size_t count) {
+  uint8_t c = 0x1A;
+  for (size_t i = 0; i < count; ++i) c ^= data[i];
+  return c;
+}
+
+}  // namespace quillet
