@@ -50,6 +50,36 @@ struct ProgrammerTask {
   void SetSize(uint32_t size) { StoreU32(&bytes[kSize], size); }
 };
 
+// The operator's four task options, each sent as exactly 0 or 1.
+struct TaskFlags {
+  bool verify = false;
+  bool resetRun = false;
+  bool erase = false;
+  bool encrypt = false;
+};
+
+// Fills the fields every task writes. A read task also sets bytes 18-21 to FF, which then stay
+// so for every later task; a write task leaves them as the last read task left them.
+inline void FillTask(ProgrammerTask& t, uint8_t op, TaskFlags flags, uint32_t size) {
+  t.bytes[ProgrammerTask::kOp] = op;
+  StoreU32(&t.bytes[ProgrammerTask::kReserved4], 0);
+  t.SetSize(size);
+  t.bytes[ProgrammerTask::kVerify] = flags.verify;
+  t.bytes[ProgrammerTask::kResetRun] = flags.resetRun;
+  t.bytes[ProgrammerTask::kErase] = flags.erase;
+  t.bytes[ProgrammerTask::kEncrypt] = flags.encrypt;
+  t.bytes[2] = t.bytes[14] = t.bytes[15] = 0;
+  if (op == OP_READ) StoreU32(&t.bytes[ProgrammerTask::kReadMarker], 0xFFFFFFFFu);
+}
+
+// One output report: report ID 0, then at most 64 payload bytes, zero-filled.
+inline std::array<uint8_t, kReportSize> FrameOutputReport(const uint8_t* bytes, size_t length) {
+  std::array<uint8_t, kReportSize> report{};
+  const size_t n = length < kPayloadSize ? length : kPayloadSize;
+  for (size_t i = 0; i < n; ++i) report[1 + i] = bytes[i];
+  return report;
+}
+
 struct ChipParams {
   static constexpr uint32_t kDefaultChunkSize = 64;
   static constexpr uint32_t kDefaultFlashSize = 16384;
