@@ -2,6 +2,7 @@
 // Captures everything an engine sends, emits and logs, in one ordered trail.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ class EngineRecorder {
   explicit EngineRecorder(CPro& engine) {
     engine.SetSendReport([this](const uint8_t* b, size_t n) {
       trail.push_back({Recorded::Send, -1, 0, {}, std::vector<uint8_t>(b, b + n)});
+      if (forward) forward(b, n);
     });
     engine.SetEngineEvent([this](int code, const void* payload) {
       Recorded r{Recorded::Event, code, 0, {}, {}};
@@ -57,6 +59,8 @@ class EngineRecorder {
   }
 
   std::vector<Recorded> trail;
+  // Where sent bytes go after they are recorded, e.g. a simulated programmer.
+  std::function<void(const uint8_t*, size_t)> forward;
 };
 
 }  // namespace quillet::testing
