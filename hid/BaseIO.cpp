@@ -1,0 +1,245 @@
+#include "hid/BaseIO.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+namespace quillet::hid {
+namespace {
+
+// The component whose reader runs on this thread, so that calls made from inside a delivery
+// never wait for the very thread that makes them.
+thread_local const TBaseIO* tlsReaderOf = nullptr;
+
+}  // namespace
+
+TBaseIO::TBaseIO(TComponent* owner, std::string logPrefix)
+    : TComponent(owner), logPrefix_(std::move(logPrefix)) {}
+
+TBaseIO::~TBaseIO() {
+  Shutdown();
+  DeviceListClear();
+}
+
+void TBaseIO::Shutdown() {
+  Destroying();
+  CloseConnection(nullptr);
+  WaitForReaders(OnReaderThread() ? 1 : 0);
+}
+
+bool TBaseIO::OnReaderThread() const { return tlsReaderOf == this; }
+
+void TBaseIO::WriteLog(TDetailLevel level, const std::string& line) const {
+  if (Log) Log(level, logPrefix_ + line);
+}
+
+bool TBaseIO::GetActive() const {
+  if (IsLoading()) return storedActive_;
+  return IsHandleValid();
+}
+
+void TBaseIO::SetActive(bool value) {
+  if (IsLoading()) {
+    storedActive_ = value;
+    return;
+  }
+  if (value == IsHandleValid()) return;
+  if (value) Open();
+  else Close();
+}
+
+bool TBaseIO::IsHandleValid() const { return CurrentConnection() != nullptr; }
+
+std::shared_ptr<TBaseIO::Connection> TBaseIO::CurrentConnection() const {
+  std::lock_guard lock(connMutex_);
+  return conn_;
+}
+
+void TBaseIO::Loaded() {
+  TComponent::Loaded();
+  if (!storedActive_) return;
+  try {
+    SetActive(true);
+  } catch (const std::exception&) {
+    if (MessageBox) MessageBox("error", "Error");
+  }
+}
+
+void TBaseIO::Open() {
+  if (IsHandleValid()) return;
+  std::shared_ptr<Connection> c = RequestDeviceHandle();
+  if (!c) return;
+  // A reader of an earlier connection may still be on its way out; it must be gone before this
+  // connection exists, so that nothing it does can land in the new one.
+  WaitForReaders(OnReaderThread() ? 1 : 0);
+  {
+    std::lock_guard lock(connMutex_);
+    conn_ = c;
+  }
+  if (c->readerWanted) ThreadStart(c);
+  if (OnOpen && !IsDestroying()) {
+    try {
+      OnOpen(this);
+    } catch (...) {
+    }
+  }
+}
+
+void TBaseIO::Close() { CloseConnection(nullptr); }
+
+void TBaseIO::CloseConnection(std::shared_ptr<Connection> c) {
+  {
+    std::lock_guard lock(connMutex_);
+    if (!c) c = conn_;
+    if (c && c == conn_) conn_.reset();
+  }
+  if (!c) return;
+  c->stop = true;
+  c->handle->Shutdown();  // wakes a reader waiting for its read, and a writer waiting to write
+  if (c->closed.exchange(true)) return;
+  WriteLog(dlDetail, "close device.");
+  RequestDeviceHandleClose(*c);
+  if (OnClose && !IsDestroying()) {
+    try {
+      OnClose(this);
+    } catch (...) {
+    }
+  }
+}
+
+void TBaseIO::RequestDeviceHandleClose(Connection& c) { c.ppd.reset(); }
+
+void TBaseIO::ThreadStart(const std::shared_ptr<Connection>& c) {
+  {
+    std::lock_guard lock(readerMutex_);
+    ++liveReaders_;
+  }
+  std::thread([this, c] { ThreadExecute(c); }).detach();
+}
+
+void TBaseIO::ThreadExecute(const std::shared_ptr<Connection>& c) {
+  tlsReaderOf = this;
+  std::vector<uint8_t>& buffer = *c->input;
+  const auto length = static_cast<uint32_t>(buffer.size());
+  char line[96];
+  std::snprintf(line, sizeof line, "Start monitoring thread ... InRepLen= %u", length);
+  WriteLog(dlDebug, line);
+  try {
+    while (!c->stop) {
+      std::fill(buffer.begin(), buffer.end(), 0);
+      const HidIoResult r = c->handle->Read(buffer.data(), buffer.size());
+      if (c->stop) break;
+      if (r.status == HidIoResult::Ok) {
+        if (IsDestroying()) continue;
+        DoInputData(buffer.data(), length);
+        continue;
+      }
+      // The device went away (or failed) while nobody was closing: close from here.
+      c->readerWanted = false;
+      CloseConnection(c);
+      break;
+    }
+  } catch (...) {
+    // A failing receive handler ends this reader; the connection stays open without one.
+  }
+  c->stop = true;
+  WriteLog(dlDebug, "... exit monitoring thread.");
+  tlsReaderOf = nullptr;
+  std::lock_guard lock(readerMutex_);
+  --liveReaders_;
+  readerDone_.notify_all();
+}
+
+void TBaseIO::WaitForReaders(int allowed) {
+  std::unique_lock lock(readerMutex_);
+  readerDone_.wait(lock, [&] { return liveReaders_ <= allowed; });
+}
+
+void TBaseIO::DoInputData(const uint8_t* buffer, uint32_t length) {
+  if (!OnAfterReceive) return;
+  char line[64];
+  std::snprintf(line, sizeof line, "Do input data [%u] bytes ", length);
+  WriteLog(dlDebug, line);
+  WriteLog(dlDebug, "Input data length: " + std::to_string(length));
+  auto deliver = [&] { OnAfterReceive(this, buffer, length); };
+  if (useMainThread_ && mainThreadInvoker_ && OnReaderThread()) mainThreadInvoker_(deliver);
+  else deliver();
+}
+
+void TBaseIO::DoNotify(int code) {
+  const auto listeners = listeners_;
+  for (const auto& [callback, context] : listeners) callback(context, code);
+}
+
+void TBaseIO::DoFatalErrors(uint32_t errorCode, uint32_t detail, const std::string& errorMsg,
+                            bool show) {
+  bool raise = true;
+  if (OnFatalError) OnFatalError(this, errorCode, detail, errorMsg, raise);
+  char line[64];
+  std::snprintf(line, sizeof line, "Fatal Error: %u, %u, ", errorCode, detail);
+  WriteLog(dlSimple, line + errorMsg);
+  if (!raise || IsLoading()) return;
+  if (show && MessageBox) {
+    MessageBox(errorMsg, "Error");
+    return;
+  }
+  throw EHidError(errorMsg);
+}
+
+void TBaseIO::DeviceListClear() { list_.clear(); }
+
+void TBaseIO::Update() {
+  DeviceListLoad();
+  DoNotify(3);
+}
+
+void TBaseIO::GetDeviceList(TStrings* target) {
+  if (list_.empty()) DeviceListLoad();
+  if (!target) return;
+  target->clear();
+  for (const Entry& e : list_) target->push_back({e.text, e.record.get()});
+}
+
+TDevice* TBaseIO::GetDeviceRecord(int index) const {
+  if (index < 0 || index >= GetDeviceCount()) return nullptr;
+  return list_[index].record.get();
+}
+
+int TBaseIO::AddDevice(TDevice* record) {
+  const int position = GetDeviceCount();
+  record->ListPosition = position;
+  record->Owner = this;
+  list_.push_back({record->Name, std::unique_ptr<TDevice>(record)});
+  return position;
+}
+
+int TBaseIO::AddDeviceSorted(TDevice* record) {
+  auto at = std::upper_bound(list_.begin(), list_.end(), record->SortKey,
+                             [](int key, const Entry& e) { return key < e.record->SortKey; });
+  at = list_.insert(at, {record->Name, std::unique_ptr<TDevice>(record)});
+  record->Owner = this;
+  for (size_t i = 0; i < list_.size(); ++i) list_[i].record->ListPosition = static_cast<int32_t>(i);
+  return static_cast<int>(at - list_.begin());
+}
+
+int TBaseIO::IndexOfDevice(const TDevice* record) const {
+  for (size_t i = 0; i < list_.size(); ++i)
+    if (list_[i].record.get() == record) return static_cast<int>(i);
+  return -1;
+}
+
+int TBaseIO::IndexOfDeviceData(int key) const {
+  for (size_t i = 0; i < list_.size(); ++i)
+    if (list_[i].record->SortKey == key) return static_cast<int>(i);
+  return -1;
+}
+
+void TBaseIO::NotifyAdd(TNotifyCallback callback, void* context) {
+  listeners_.emplace_back(callback, context);
+}
+
+void TBaseIO::NotifyDelete(TNotifyCallback callback, void* context) {
+  std::erase(listeners_, std::make_pair(callback, context));
+}
+
+}  // namespace quillet::hid

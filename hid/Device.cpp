@@ -1,0 +1,62 @@
+#include "hid/Device.h"
+
+namespace quillet::hid {
+
+std::unique_ptr<THidDevice> THidDevice::FromDevice(const TDevice& from) {
+  auto d = std::make_unique<THidDevice>();
+  d->Name = from.Name;
+  d->PhysicalObjectName = from.PhysicalObjectName;
+  d->InterfacePath = from.InterfacePath;
+  d->RegistryKey = from.RegistryKey;
+  d->Description = from.Description;
+  d->Service = from.Service;
+  d->DriverKey = from.DriverKey;
+  d->InstanceId = from.InstanceId;
+  d->Children = from.Children;
+  d->PortName = from.PortName;
+  d->Manufacturer = from.Manufacturer;
+  d->InstanceHandle = from.InstanceHandle;
+  d->ClassId = from.ClassId;
+  return d;
+}
+
+uint16_t THidDevice::GetReportLength(int kind) const {
+  if (kind == 0) return Caps.OutputReportByteLength;
+  if (kind == 1) return Caps.InputReportByteLength;
+  return Caps.FeatureReportByteLength;
+}
+
+uint16_t THidDevice::GetCount(int index) const {
+  if (index < 0 || index >= static_cast<int>(Caps.Counts.size())) return 0;
+  return Caps.Counts[index];
+}
+
+void THidDevice::GetButtons(int index, int kind, HidCapEntry& dest) const {
+  const int type = kind == 3 ? HidP_Output : kind == 6 ? HidP_Feature : HidP_Input;
+  const auto& caps = ButtonCaps[type];
+  if (index < 0 || index >= GetCount(type * 3) || static_cast<size_t>(index) >= caps.size())
+    throw std::out_of_range("Index is out of range");
+  dest = caps[index];
+}
+
+void THidDevice::GetValues(int index, int kind, HidCapEntry& dest) const {
+  const int type = kind == 4 ? HidP_Output : kind == 7 ? HidP_Feature : HidP_Input;
+  const auto& caps = ValueCaps[type];
+  if (index < 0 || index >= GetCount(type * 3 + 1) || static_cast<size_t>(index) >= caps.size())
+    throw std::out_of_range("Index is out of range");
+  dest = caps[index];
+}
+
+std::string GetUsagePageString(uint16_t page) {
+  static const char* const kNames[] = {
+      "Undefined",       "Generic Desktop", "Simulation",      "VR",
+      "Sport",           "Game",            "Generic Device",  "Keyboard",
+      "LEDs",            "Button",          "Ordinal",         "Telephony",
+      "Consumer",        "Digitizer",       "Reserved",        "PID Page",
+      "Unicode",         "Reserved",        "Reserved",        "Reserved",
+      "Alphanumeric Display"};
+  if (page < std::size(kNames)) return kNames[page];
+  return "Unknown";
+}
+
+}  // namespace quillet::hid

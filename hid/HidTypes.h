@@ -1,0 +1,77 @@
+#pragma once
+// Plain records the HID layer exchanges: device attributes, the capabilities derived from a
+// report descriptor, and one entry of a capability array.
+
+#include <array>
+#include <cstdint>
+
+namespace quillet::hid {
+
+inline constexpr uint32_t HIDP_STATUS_SUCCESS = 0x00110000;
+inline constexpr uint32_t HIDP_STATUS_NULL = 0x80110001;
+inline constexpr uint32_t HIDP_STATUS_INVALID_PREPARSED_DATA = 0xC0110001;
+
+enum HidReportType : int { HidP_Input = 0, HidP_Output = 1, HidP_Feature = 2 };
+
+struct HidGuid {
+  uint32_t Data1 = 0;
+  uint16_t Data2 = 0;
+  uint16_t Data3 = 0;
+  std::array<uint8_t, 8> Data4{};
+  bool operator==(const HidGuid&) const = default;
+};
+
+// The interface class every HID device node is listed under.
+inline constexpr HidGuid kHidInterfaceClass{
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+struct HidAttributes {
+  uint32_t Size = 0;
+  uint16_t VendorID = 0;
+  uint16_t ProductID = 0;
+  uint16_t VersionNumber = 0;
+};
+
+// Positions of the nine counts in HidCaps::Counts, in the order GetCount numbers them.
+enum HidCountIndex : int {
+  NumberInputButtonCaps = 0,
+  NumberInputValueCaps = 1,
+  NumberInputDataIndices = 2,
+  NumberOutputButtonCaps = 3,
+  NumberOutputValueCaps = 4,
+  NumberOutputDataIndices = 5,
+  NumberFeatureButtonCaps = 6,
+  NumberFeatureValueCaps = 7,
+  NumberFeatureDataIndices = 8,
+};
+
+struct HidCaps {
+  uint16_t Usage = 0;
+  uint16_t UsagePage = 0;
+  uint16_t InputReportByteLength = 0;
+  uint16_t OutputReportByteLength = 0;
+  uint16_t FeatureReportByteLength = 0;
+  std::array<uint16_t, 17> Reserved{};
+  uint16_t NumberLinkCollectionNodes = 0;
+  std::array<uint16_t, 9> Counts{};
+};
+
+// One data field of a report (a button or a value), as the descriptor declares it.
+struct HidCapEntry {
+  uint16_t UsagePage = 0;
+  uint8_t ReportID = 0;
+  bool IsRange = false;
+  bool IsAbsolute = true;
+  uint32_t BitField = 0;  // the main item's flags (constant, variable, relative, ...)
+  uint16_t LinkCollection = 0;
+  uint16_t UsageMin = 0;
+  uint16_t UsageMax = 0;
+  uint16_t DataIndexMin = 0;
+  uint16_t DataIndexMax = 0;
+  uint16_t BitSize = 0;
+  uint16_t ReportCount = 0;
+  int32_t LogicalMin = 0;
+  int32_t LogicalMax = 0;
+};
+
+}  // namespace quillet::hid
