@@ -24,6 +24,7 @@ class SimQueueModel : public ISimHidModel {
 
   // Call these through SimHidPlatform::UpdateModel, which holds the device's lock.
   void QueueInput(std::vector<uint8_t> report) { input_.push_back(std::move(report)); }
+  void DropInput() { input_.clear(); }
   const std::vector<std::vector<uint8_t>>& Written() const { return written_; }
 
  private:
