@@ -73,9 +73,8 @@ std::string Name(const AgreeCase& c) {
   const char* a = c.addressing == Addressing::kNone      ? "Plain"
                   : c.addressing == Addressing::kSegment ? "Segment"
                                                          : "Linear";
-  std::string n = std::string(a) + "_" + std::to_string(c.imageSize) + (c.gaps ? "_Gaps" : "_Contiguous") +
-                  (c.shuffle ? "_OutOfOrder" : "_InOrder") + "_Seed" + std::to_string(c.seed);
-  return n;
+  return std::string(a) + "_" + std::to_string(c.imageSize) + (c.gaps ? "_Gaps" : "_Contiguous") +
+         (c.shuffle ? "_OutOfOrder" : "_InOrder") + "_Seed" + std::to_string(c.seed);
 }
 
 std::vector<AgreeCase> AgreeCases() {
