@@ -1,0 +1,495 @@
+#include "net/HttpClient.h"
+
+#include <curl/curl.h>
+#include <strings.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <exception>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+#include "net/HttpStatusText.h"
+#include "net/HttpUrl.h"
+
+namespace quillet {
+
+// One request: the settings taken from the client when it started, the transport handle, and
+// what the worker found. Shared by the client and the job, so a job that outlives its client
+// (abandoned at shutdown) touches nothing but this.
+struct THttpRequest {
+  std::string url, agent, acceptTypes, referer, username, password;
+  std::vector<std::string> addHeaders;
+  TCacheOptions cacheOptions = 0;
+  TInternetOptions internetOptions = 0;
+  THttpProxy proxy;
+  THttpTimeouts timeouts;
+  int32_t transferBufferSize = 4096;
+  bool workOffline = false;
+  THttpRedirected onRedirected;
+  THttpBeforeSendRequest onBeforeSendRequest;
+  THttpStatusChanged onStatusChanged;
+  bool wantProgress = false;
+  TCustomHttpClient* client = nullptr;  // dereferenced only in calls run on the UI thread
+
+  int32_t status = -1;
+  std::string contentType;
+  int32_t announced = 0;
+  int64_t bytesRead = 0;
+  bool success = false;
+  bool continueDownload = true;
+  bool transferComplete = false;
+  uint32_t flags = 0;
+  std::chrono::steady_clock::time_point start;
+  std::unique_ptr<TMemoryStream> body = std::make_unique<TMemoryStream>();
+
+  CURL* curl = nullptr;
+  curl_slist* headers = nullptr;
+  bool followRedirects = true;
+
+  // The response whose headers are arriving.
+  bool headersDone = false;
+  bool requestSentReported = false;
+  std::string responseContentType;
+  std::string responseLength;
+  bool responseLengthPresent = false;
+  std::string location;
+
+  std::exception_ptr callbackError;  // raised inside a transport callback, passed on after it
+
+  ~THttpRequest() { Close(); }
+  void Close() {
+    if (curl) curl_easy_cleanup(curl);
+    curl = nullptr;
+    if (headers) curl_slist_free_all(headers);
+    headers = nullptr;
+  }
+};
+
+namespace {
+
+bool Terminated() {
+  TEventWorkerThread* self = TEventWorkerThread::Current();
+  return self && self->Terminated();
+}
+
+void ReportStatus(THttpRequest& r, int id) {
+  if (r.onStatusChanged) r.onStatusChanged(r.client, id, HttpStatusText(id));
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
+                           text.back() == '\n'))
+    text.remove_suffix(1);
+  return text;
+}
+
+bool NameIs(std::string_view name, std::string_view wanted) {
+  return name.size() == wanted.size() && strncasecmp(name.data(), wanted.data(), name.size()) == 0;
+}
+
+// Content-Length in decimal; 0 when it is not a number a 32-bit length can hold.
+int32_t AnnouncedLengthOf(std::string_view text) {
+  text = Trim(text);
+  int32_t value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 0) return 0;
+  return value;
+}
+
+bool IsFollowedRedirect(long code) {
+  return code == 300 || code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+std::string ResolveLocation(THttpRequest& r) {
+  char* current = nullptr;
+  curl_easy_getinfo(r.curl, CURLINFO_EFFECTIVE_URL, &current);
+  CURLU* handle = curl_url();
+  std::string resolved = r.location;
+  if (handle && current && curl_url_set(handle, CURLUPART_URL, current, 0) == CURLUE_OK &&
+      curl_url_set(handle, CURLUPART_URL, r.location.c_str(), CURLU_ALLOW_SPACE) == CURLUE_OK) {
+    char* full = nullptr;
+    if (curl_url_get(handle, CURLUPART_URL, &full, 0) == CURLUE_OK && full) {
+      resolved = full;
+      curl_free(full);
+    }
+  }
+  curl_url_cleanup(handle);
+  return resolved;
+}
+
+int32_t Clamp32(int64_t value) {
+  return static_cast<int32_t>(std::min<int64_t>(value, std::numeric_limits<int32_t>::max()));
+}
+
+void ReportProgress(THttpRequest& r) {
+  const int64_t elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - r.start)
+                                .count();
+  const double seconds = std::max<double>(static_cast<double>(elapsedMs), 1.0) / 1000.0;
+  const float rate = static_cast<float>(static_cast<double>(r.bytesRead) / 1024.0 / seconds);
+  int32_t percent = 0;
+  int32_t left = 0;
+  if (r.announced > 0) {
+    percent = static_cast<int32_t>(std::min<int64_t>(100, r.bytesRead * 100 / r.announced));
+    const int64_t remaining = std::max<int64_t>(0, r.announced - r.bytesRead);
+    if (rate > 0) left = static_cast<int32_t>(static_cast<double>(remaining) / 1024.0 / rate);
+  }
+  const int32_t elapsed = static_cast<int32_t>(elapsedMs / 1000);
+  TEventWorkerThread::Current()->Synchronize([&] {
+    TCustomHttpClient* client = r.client;
+    if (client->OnProgress)
+      client->OnProgress(client, r.contentType, r.announced, Clamp32(r.bytesRead), elapsed, left,
+                         percent, rate, *r.body);
+  });
+}
+
+// ---- transport callbacks, on the worker; errors must not cross the library ----
+
+size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
+  auto& r = *static_cast<THttpRequest*>(user);
+  const size_t length = size * count;
+  try {
+    if (Terminated()) return 0;
+    const std::string_view line = Trim(std::string_view(data, length));
+    if (line.substr(0, 5) == "HTTP/") {
+      if (!r.requestSentReported) ReportStatus(r, hsRequestSent);
+      r.requestSentReported = true;
+      ReportStatus(r, hsReceivingResponse);
+      r.headersDone = false;
+      r.responseContentType.clear();
+      r.responseLength.clear();
+      r.responseLengthPresent = false;
+      r.location.clear();
+      return length;
+    }
+    if (!line.empty()) {
+      const size_t colon = line.find(':');
+      if (colon == std::string_view::npos) return length;
+      const std::string_view name = Trim(line.substr(0, colon));
+      const std::string_view value = Trim(line.substr(colon + 1));
+      if (NameIs(name, "Content-Type")) r.responseContentType = value;
+      if (NameIs(name, "Content-Length")) {
+        r.responseLength = value;
+        r.responseLengthPresent = true;
+      }
+      if (NameIs(name, "Location")) r.location = value;
+      return length;
+    }
+    long code = 0;
+    curl_easy_getinfo(r.curl, CURLINFO_RESPONSE_CODE, &code);
+    if (code >= 100 && code < 200) return length;  // an interim reply; the real one follows
+    if (r.followRedirects && IsFollowedRedirect(code) && !r.location.empty()) {
+      ReportStatus(r, hsRedirect);
+      r.requestSentReported = false;
+      if (r.onRedirected) r.onRedirected(r.client, ResolveLocation(r));
+      return length;
+    }
+    r.headersDone = true;
+    ReportStatus(r, hsResponseReceived);
+    r.contentType = r.responseContentType;
+    r.announced = AnnouncedLengthOf(r.responseLength);
+    // A hostile length must not make us allocate it up front.
+    if (r.responseLengthPresent && r.announced > 0)
+      r.body->Reserve(std::min<size_t>(static_cast<size_t>(r.announced), kBodyPresizeLimit));
+    return length;
+  } catch (...) {
+    r.callbackError = std::current_exception();
+    return 0;
+  }
+}
+
+size_t OnBodyData(char* data, size_t size, size_t count, void* user) {
+  auto& r = *static_cast<THttpRequest*>(user);
+  const size_t length = size * count;
+  try {
+    const size_t chunk = static_cast<size_t>(r.transferBufferSize);
+    for (size_t offset = 0; offset < length;) {
+      if (Terminated()) return 0;
+      const size_t n = std::min(chunk, length - offset);
+      r.body->Write(data + offset, n);
+      r.bytesRead += static_cast<int64_t>(n);
+      offset += n;
+      if (r.wantProgress) ReportProgress(r);
+    }
+    return length;
+  } catch (...) {
+    r.callbackError = std::current_exception();
+    return 0;
+  }
+}
+
+int OnTransferInfo(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return Terminated() ? 1 : 0;
+}
+
+curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+  auto& r = *static_cast<THttpRequest*>(user);
+  try {
+    if (Terminated()) return CURL_SOCKET_BAD;
+    ReportStatus(r, hsNameResolved);
+    ReportStatus(r, hsConnectingToServer);
+  } catch (...) {
+    r.callbackError = std::current_exception();
+    return CURL_SOCKET_BAD;
+  }
+  return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+int OnBeforeRequest(void* user, char*, char*, int, int) {
+  auto& r = *static_cast<THttpRequest*>(user);
+  try {
+    if (Terminated()) return CURL_PREREQFUNC_ABORT;
+    ReportStatus(r, hsConnected);
+    ReportStatus(r, hsSendingRequest);
+    return CURL_PREREQFUNC_OK;
+  } catch (...) {
+    r.callbackError = std::current_exception();
+    return CURL_PREREQFUNC_ABORT;
+  }
+}
+
+bool ValidHeaderLine(const std::string& line) {
+  return line.find(':') != std::string::npos && line.find_first_of("\r\n") == std::string::npos;
+}
+
+// Appends a header line; false when the list could not grow.
+bool AddHeader(THttpRequest& r, const std::string& line) {
+  curl_slist* grown = curl_slist_append(r.headers, line.c_str());
+  if (!grown) return false;
+  r.headers = grown;
+  return true;
+}
+
+// Sets up the transport handle; false ends the request as unreachable.
+bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
+  CURL* h = r.curl;
+  const std::string url = RequestURL(parts);
+  bool ok = curl_easy_setopt(h, CURLOPT_URL, url.c_str()) == CURLE_OK;
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(h, CURLOPT_USERAGENT, r.agent.c_str());
+  if (!r.referer.empty()) curl_easy_setopt(h, CURLOPT_REFERER, r.referer.c_str());
+
+  r.followRedirects = !HasOption(r.internetOptions, ioNoAutoRedirect);
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, r.followRedirects ? 1L : 0L);
+  curl_easy_setopt(h, CURLOPT_MAXREDIRS, 30L);
+
+  const TProxySetting proxy = ProxySettingFor(r.proxy);
+  if (!proxy.UseEnvironment) {
+    curl_easy_setopt(h, CURLOPT_PROXY, proxy.Proxy.c_str());
+    if (!proxy.NoProxy.empty()) curl_easy_setopt(h, CURLOPT_NOPROXY, proxy.NoProxy.c_str());
+    if (!r.proxy.ProxyUsername.empty()) {
+      curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, r.proxy.ProxyUsername.c_str());
+      curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, r.proxy.ProxyPassword.c_str());
+    }
+  }
+
+  const std::string& user = parts.UserName.empty() ? r.username : parts.UserName;
+  const std::string& password = parts.Password.empty() ? r.password : parts.Password;
+  if (!user.empty() && !HasOption(r.internetOptions, ioNoAuthentication)) {
+    curl_easy_setopt(h, CURLOPT_USERNAME, user.c_str());
+    curl_easy_setopt(h, CURLOPT_PASSWORD, password.c_str());
+  }
+  if (HasOption(r.internetOptions, ioIgnoreCertificateInvalid))
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+  if (HasOption(r.internetOptions, ioIgnoreUnknownCertificateAuthority))
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+
+  if (r.timeouts.ConnectTimeout)
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(r.timeouts.ConnectTimeout));
+  if (r.timeouts.ReceiveTimeout) {
+    // Nothing received for that long ends the request; the transport counts whole seconds.
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME,
+                     static_cast<long>((r.timeouts.ReceiveTimeout + 999) / 1000));
+  }
+
+  const long bufferSize = std::clamp<long>(r.transferBufferSize, CURL_MAX_WRITE_SIZE / 16, 512 * 1024);
+  curl_easy_setopt(h, CURLOPT_BUFFERSIZE, bufferSize);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeaderLine);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, &r);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBodyData);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &r);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnTransferInfo);
+  curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, OnOpenSocket);
+  curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &r);
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, OnBeforeRequest);
+  curl_easy_setopt(h, CURLOPT_PREREQDATA, &r);
+
+  ok = ok && AddHeader(r, r.acceptTypes.empty() ? "Accept:" : "Accept: " + r.acceptTypes);
+  if (HasOption(r.cacheOptions, coPragmaNoCache)) ok = ok && AddHeader(r, "Pragma: no-cache");
+  for (const std::string& line : r.addHeaders) {
+    if (line.empty()) continue;
+    ok = ok && ValidHeaderLine(line) && AddHeader(r, line);
+  }
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, r.headers);
+  return ok;
+}
+
+// The request itself, on the worker thread.
+void RunRequest(THttpRequest& r) {
+  r.start = std::chrono::steady_clock::now();
+  r.transferBufferSize = std::max<int32_t>(r.transferBufferSize, 255);
+
+  std::optional<TUrlParts> parts = ParseURL(r.url);
+  if (!parts || Terminated()) return;
+  r.flags = ComputeRequestFlags(parts->Scheme, r.cacheOptions, r.internetOptions);
+  // Offline, only a cache could answer, and there is none.
+  if (r.workOffline) return;
+
+  r.curl = curl_easy_init();
+  if (!r.curl) return;
+  ReportStatus(r, hsHandleCreated);
+  if (Terminated() || !PrepareTransfer(r, *parts) || Terminated()) return;
+  if (r.onBeforeSendRequest) r.onBeforeSendRequest(r.client, r.curl);
+  if (Terminated()) return;
+
+  ReportStatus(r, hsResolvingName);
+  const CURLcode result = curl_easy_perform(r.curl);
+  if (r.callbackError) std::rethrow_exception(std::exchange(r.callbackError, nullptr));
+  r.transferComplete = result == CURLE_OK;
+  if (r.headersDone) {
+    long code = 0;
+    curl_easy_getinfo(r.curl, CURLINFO_RESPONSE_CODE, &code);
+    r.status = static_cast<int32_t>(code);
+  }
+  if (r.transferComplete) ReportStatus(r, hsRequestComplete);
+  // A body cut short counts as lost even when no length was announced.
+  r.success = (r.status == 200 || r.status == 206) &&
+              (r.announced == 0 || r.bytesRead == r.announced) && r.transferComplete;
+}
+
+}  // namespace
+
+// ---- the component ----
+
+TCustomHttpClient::TCustomHttpClient(TComponent* owner) : TLoginComponent(owner) {
+  [[maybe_unused]] static const bool transportReady = curl_global_init(CURL_GLOBAL_DEFAULT) == 0;
+  thread_ = std::make_unique<TCustomWorkerThread>(this);
+  thread_->SetOnTerminate([this](TComponent*) { ThreadDone(); });
+  thread_->SetOnException([this](TComponent*) { ThreadException(); });
+  thread_->OnWaitTimeoutExpired = [this](TComponent*, bool& terminate) {
+    ThreadWaitTimeoutExpired(terminate);
+  };
+}
+
+TCustomHttpClient::~TCustomHttpClient() {
+  Destroying();
+  // Marks a running request terminated; it ends at its next checkpoint, or is abandoned.
+  thread_.reset();
+  request_.reset();
+}
+
+bool TCustomHttpClient::Read(bool ForceWait) { return ReadRange(0, 0, ForceWait); }
+
+bool TCustomHttpClient::ReadRange(uint32_t StartRange, uint32_t EndRange, bool ForceWait) {
+  if (busy_ || StartRange != 0 || EndRange != 0) return false;
+  auto r = std::make_shared<THttpRequest>();
+  r->url = URL;
+  r->agent = Agent;
+  r->acceptTypes = AcceptTypes;
+  r->referer = Referer;
+  r->username = Username;
+  r->password = Password;
+  r->addHeaders = AddHeaders;
+  r->cacheOptions = CacheOptions;
+  r->internetOptions = InternetOptions;
+  r->proxy = Proxy;
+  r->timeouts = Timeouts;
+  r->transferBufferSize = TransferBufferSize;
+  r->workOffline = WorkOffline;
+  r->onRedirected = OnRedirected;
+  r->onBeforeSendRequest = OnBeforeSendRequest;
+  r->onStatusChanged = OnStatusChanged;
+  r->wantProgress = static_cast<bool>(OnProgress);
+  r->client = this;
+
+  busy_ = true;
+  statusCode_ = -1;
+  contentType_.clear();
+  announcedLength_ = bytesRead_ = 0;
+  success_ = false;
+  requestFlags_ = 0;
+  request_ = r;
+
+  thread_->WaitThread = WaitThread || ForceWait;
+  thread_->WaitTimeout = WaitTimeout;
+  thread_->SetPriority(ThreadPriority);
+  thread_->SetOnExecute([r](TComponent*) { RunRequest(*r); });
+  try {
+    return thread_->Execute();
+  } catch (...) {
+    // The worker could not be started: the client must not stay busy for ever.
+    request_.reset();
+    busy_ = false;
+    throw;
+  }
+}
+
+TMemoryStream* TCustomHttpClient::BodyStream() const {
+  return request_ ? request_->body.get() : nullptr;
+}
+
+void TCustomHttpClient::ThreadDone() {
+  std::shared_ptr<THttpRequest> r = request_;
+  if (!r) return;
+  CloseHTTPHandles();
+  statusCode_ = r->status;
+  contentType_ = r->contentType;
+  announcedLength_ = r->announced;
+  bytesRead_ = Clamp32(r->bytesRead);
+  success_ = r->success;
+  requestFlags_ = r->flags;
+  r->body->SetPosition(0);
+  // Released even when a handler raises, so the client never stays busy.
+  struct ReleaseOnExit {
+    TCustomHttpClient* client;
+    ~ReleaseOnExit() { client->ReleaseHTTPStream(); }
+  } release{this};
+  if (r->continueDownload) ReportOutcome(*r);
+}
+
+void TCustomHttpClient::ReportOutcome(THttpRequest& r) {
+  TMemoryStream& body = *r.body;
+  if (success_) {
+    if (OnDone) OnDone(this, contentType_, bytesRead_, body);
+    return;
+  }
+  if (statusCode_ == 200 || statusCode_ == 206) {
+    if (OnConnLost) OnConnLost(this, contentType_, announcedLength_, bytesRead_, body);
+  } else if (statusCode_ == -1) {
+    if (OnHostUnreachable) OnHostUnreachable(this);
+  } else if (OnHTTPError) {
+    OnHTTPError(this, statusCode_, body);
+  }
+  if (OnAnyError) OnAnyError(this);
+}
+
+void TCustomHttpClient::ThreadException() {
+  if (OnAnyError) OnAnyError(this);
+}
+
+void TCustomHttpClient::ThreadWaitTimeoutExpired(bool& Terminate) {
+  if (OnWaitTimeoutExpired) OnWaitTimeoutExpired(this, Terminate);
+}
+
+void TCustomHttpClient::CloseHTTPHandles() {
+  if (!request_ || !request_->curl) return;
+  ReportStatus(*request_, hsHandleClosing);
+  request_->Close();
+}
+
+void TCustomHttpClient::ReleaseHTTPStream() {
+  request_.reset();
+  busy_ = false;
+}
+
+}  // namespace quillet

@@ -1,0 +1,427 @@
+#include "net/HttpClient.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/HttpStatusText.h"
+#include "tests/net/EventLoopHelpers.h"
+#include "tests/net/LoopbackHttpServer.h"
+
+namespace quillet {
+namespace {
+
+using test::ClosedPort;
+using test::LoopbackHttpServer;
+using test::PumpFor;
+using test::PumpUntil;
+using test::Reply;
+using test::ScriptedReply;
+using test::ScriptStep;
+
+std::string Text(TMemoryStream& stream) {
+  std::string text(static_cast<size_t>(stream.Size()), '\0');
+  stream.SetPosition(0);
+  stream.Read(text.data(), text.size());
+  return text;
+}
+
+bool OnMainThread() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
+
+// Binds every outcome event of a client and writes down what arrived, in order.
+struct Recorder {
+  explicit Recorder(THttpClient& client) {
+    client.OnDone = [&](TComponent*, const std::string& contentType, int32_t fileSize, TMemoryStream& stream) {
+      onUi = onUi && OnMainThread();
+      events.push_back("done");
+      this->contentType = contentType;
+      this->fileSize = fileSize;
+      body = Text(stream);
+      capacity = stream.Capacity();
+    };
+    client.OnHTTPError = [&](TComponent*, int32_t code, TMemoryStream& stream) {
+      onUi = onUi && OnMainThread();
+      events.push_back("http error " + std::to_string(code));
+      body = Text(stream);
+    };
+    client.OnConnLost = [&](TComponent*, const std::string&, int32_t fileSize, int32_t bytesRead,
+                            TMemoryStream& stream) {
+      onUi = onUi && OnMainThread();
+      events.push_back("connection lost");
+      this->fileSize = fileSize;
+      this->bytesRead = bytesRead;
+      body = Text(stream);
+      capacity = stream.Capacity();
+    };
+    client.OnHostUnreachable = [&](TComponent*) {
+      onUi = onUi && OnMainThread();
+      events.push_back("host unreachable");
+    };
+    client.OnAnyError = [&](TComponent*) {
+      onUi = onUi && OnMainThread();
+      events.push_back("any error");
+    };
+  }
+  bool Finished() const {
+    return !events.empty() && (events.back() == "done" || events.back() == "any error");
+  }
+
+  std::vector<std::string> events;
+  std::string contentType;
+  int32_t fileSize = -1;
+  int32_t bytesRead = -1;
+  std::string body;
+  size_t capacity = 0;
+  bool onUi = true;
+};
+
+struct ReplyCase {
+  std::string name;
+  std::string reply;
+  std::vector<std::string> events;
+  int32_t status;
+  int32_t fileSize;  // as OnDone or OnConnLost carries it; -1 when neither runs
+  std::string body;
+};
+
+class HttpClientReply : public testing::TestWithParam<ReplyCase> {};
+
+TEST_P(HttpClientReply, EventsStatusAndBody) {
+  const ReplyCase& c = GetParam();
+  LoopbackHttpServer server({Reply(c.reply)});
+  THttpClient client;
+  Recorder recorder(client);
+  client.URL = server.BaseUrl() + "/item";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.events, c.events);
+  EXPECT_EQ(client.StatusCode(), c.status);
+  EXPECT_EQ(recorder.fileSize, c.fileSize);
+  EXPECT_EQ(recorder.body, c.body);
+  EXPECT_TRUE(recorder.onUi);
+}
+
+const std::string kHtml404 = "<html><body>missing</body></html>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, HttpClientReply,
+    testing::Values(
+        ReplyCase{"WithContentLength",
+                  "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nhello",
+                  {"done"}, 200, 5, "hello"},
+        ReplyCase{"WithoutContentLength",
+                  "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nhello world", {"done"}, 200, 11,
+                  "hello world"},
+        ReplyCase{"Chunked",
+                  "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                  "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n",
+                  {"done"}, 200, 11, "hello world"},
+        ReplyCase{"Empty", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", {"done"}, 200, 0, ""},
+        ReplyCase{"NotFoundWithPage",
+                  "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " +
+                      std::to_string(kHtml404.size()) + "\r\n\r\n" + kHtml404,
+                  {"http error 404", "any error"}, 404, -1, kHtml404},
+        ReplyCase{"ServerErrorWithoutBody",
+                  "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n",
+                  {"http error 500", "any error"}, 500, -1, ""},
+        ReplyCase{"ShorterThanAnnounced",
+                  "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(60, 'x'),
+                  {"connection lost", "any error"}, 200, 100, std::string(60, 'x')},
+        // Without a length the cut is seen only through the broken chunk framing.
+        ReplyCase{"ChunkedCutShort",
+                  "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n20\r\nabc",
+                  {"connection lost", "any error"}, 200, 0, "helloabc"},
+        // The transport refuses a status line without a numeric code, so no status is read.
+        ReplyCase{"StatusCodeNotANumber", "HTTP/1.1 abc Odd\r\nContent-Length: 2\r\n\r\nok",
+                  {"host unreachable", "any error"}, -1, -1, ""}),
+    [](const testing::TestParamInfo<ReplyCase>& info) { return info.param.name; });
+
+TEST(HttpClient, AHostileContentLengthIsNotAllocatedUpFront) {
+  LoopbackHttpServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n0123456789")});
+  THttpClient client;
+  Recorder recorder(client);
+  client.URL = server.BaseUrl() + "/big";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"connection lost", "any error"}));
+  EXPECT_EQ(recorder.fileSize, 2000000000);
+  EXPECT_EQ(recorder.bytesRead, 10);
+  EXPECT_EQ(recorder.body, "0123456789");
+  EXPECT_LE(recorder.capacity, kBodyPresizeLimit);
+}
+
+TEST(HttpClient, ClosedPortIsUnreachable) {
+  THttpClient client;
+  Recorder recorder(client);
+  client.URL = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"host unreachable", "any error"}));
+  EXPECT_EQ(client.StatusCode(), -1);
+}
+
+TEST(HttpClient, FollowsARedirectAndReportsTheNewUrl) {
+  LoopbackHttpServer server({Reply("HTTP/1.1 302 Found\r\nLocation: /final\r\nContent-Length: 0\r\n"
+                                   "Connection: close\r\n\r\n"),
+                             Reply("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone")});
+  THttpClient client;
+  Recorder recorder(client);
+  std::vector<std::string> redirects;
+  bool redirectOnWorker = false;
+  client.OnRedirected = [&](TComponent*, const std::string& url) {
+    redirects.push_back(url);
+    redirectOnWorker = !OnMainThread();
+  };
+  client.URL = server.BaseUrl() + "/start";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"done"}));
+  EXPECT_EQ(recorder.body, "done");
+  EXPECT_EQ(redirects, (std::vector<std::string>{server.BaseUrl() + "/final"}));
+  EXPECT_TRUE(redirectOnWorker);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].rfind("GET /final HTTP/1.1\r\n", 0), 0u) << requests[1];
+}
+
+TEST(HttpClient, WithoutAutoRedirectTheRedirectIsTheOutcome) {
+  LoopbackHttpServer server({Reply("HTTP/1.1 302 Found\r\nLocation: /final\r\nContent-Length: 0\r\n\r\n")});
+  THttpClient client;
+  Recorder recorder(client);
+  client.InternetOptions |= OptionBit(ioNoAutoRedirect);
+  client.URL = server.BaseUrl() + "/start";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"http error 302", "any error"}));
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST(HttpClient, RequestOnTheWireEncodesTheQueryAndCarriesTheSettings) {
+  LoopbackHttpServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")});
+  THttpClient client;
+  Recorder recorder(client);
+  client.Agent = "QuilletTest/1";
+  client.Referer = "http://referrer.test/";
+  client.AddHeaders = {"X-Probe: 1"};
+  // No scheme: fetched over plain HTTP.
+  client.URL = "127.0.0.1:" + std::to_string(server.Port()) + "/dir/info?name=a b+c&path=x/y=1";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"done"}));
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const std::string& head = requests[0];
+  EXPECT_EQ(head.rfind("GET /dir/info?name=a%20b%2Bc&path=x/y=1 HTTP/1.1\r\n", 0), 0u) << head;
+  EXPECT_NE(head.find("\r\nUser-Agent: QuilletTest/1\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nAccept: text/html, */*\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nReferer: http://referrer.test/\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nX-Probe: 1\r\n"), std::string::npos) << head;
+  EXPECT_EQ(client.RequestFlags(), 0x00400C10u);
+}
+
+TEST(HttpClient, MalformedExtraHeaderEndsTheRequestUnsent) {
+  LoopbackHttpServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")});
+  THttpClient client;
+  Recorder recorder(client);
+  client.AddHeaders = {"no colon here"};
+  client.URL = server.BaseUrl() + "/";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"host unreachable", "any error"}));
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+// Headers at once, the body a second later.
+ScriptedReply SlowReply() {
+  return ScriptedReply{{ScriptStep{0, "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n"},
+                        ScriptStep{1000, "slow"}},
+                       false};
+}
+
+TEST(HttpClient, ReadWhileBusyReturnsFalseAndChangesNothing) {
+  LoopbackHttpServer server({SlowReply(), Reply("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\ntwo")});
+  THttpClient client;
+  Recorder recorder(client);
+  client.URL = server.BaseUrl() + "/first";
+  ASSERT_TRUE(client.Read(false));
+  EXPECT_TRUE(client.Busy());
+  client.URL = server.BaseUrl() + "/second";
+  EXPECT_FALSE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"done"}));
+  EXPECT_EQ(recorder.body, "slow");
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(server.Requests()[0].rfind("GET /first ", 0), 0u);
+
+  // Idle again: the next Read runs on a fresh worker.
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.body, "two");
+}
+
+TEST(HttpClient, TheStreamIsReleasedOnceOnDoneReturns) {
+  LoopbackHttpServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+  THttpClient client;
+  bool streamWasTheClients = false;
+  bool busyInDone = false;
+  bool readInDone = true;
+  client.OnDone = [&](TComponent*, const std::string&, int32_t, TMemoryStream& stream) {
+    streamWasTheClients = client.BodyStream() == &stream && stream.Position() == 0;
+    busyInDone = client.Busy();
+    readInDone = client.Read(false);
+  };
+  client.URL = server.BaseUrl() + "/";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_TRUE(streamWasTheClients);
+  EXPECT_TRUE(busyInDone);
+  EXPECT_FALSE(readInDone);
+  EXPECT_EQ(client.BodyStream(), nullptr);
+  // The request's state stays readable.
+  EXPECT_EQ(client.StatusCode(), 200);
+  EXPECT_EQ(client.BytesRead(), 2);
+}
+
+TEST(HttpClient, ARaisingHandlerStillLeavesTheClientIdle) {
+  LoopbackHttpServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+  THttpClient client;
+  std::vector<std::string> events;
+  client.OnDone = [&](TComponent*, const std::string&, int32_t, TMemoryStream&) {
+    events.push_back("done");
+    throw std::runtime_error("handler failed");
+  };
+  client.OnAnyError = [&](TComponent*) { events.push_back("any error"); };
+  client.URL = server.BaseUrl() + "/";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  PumpFor(20);
+  EXPECT_EQ(events, (std::vector<std::string>{"done", "any error"}));
+  EXPECT_EQ(client.BodyStream(), nullptr);
+}
+
+TEST(HttpClient, ProgressAfterEachChunkOnTheUiThread) {
+  const std::string body(3000, 'p');
+  LoopbackHttpServer server({ScriptedReply{{ScriptStep{0, "HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n\r\n"},
+                                            ScriptStep{0, body.substr(0, 1000)},
+                                            ScriptStep{300, body.substr(1000, 1000)},
+                                            ScriptStep{300, body.substr(2000)}},
+                                           false}});
+  THttpClient client;
+  Recorder recorder(client);
+  client.TransferBufferSize = 255;
+  std::vector<int32_t> reads;
+  std::vector<int32_t> percents;
+  bool onUi = true;
+  bool sizesAgree = true;
+  client.OnProgress = [&](TComponent*, const std::string&, int32_t dataSize, int32_t bytesRead, int32_t,
+                          int32_t, int32_t percent, float rate, TMemoryStream& stream) {
+    onUi = onUi && OnMainThread();
+    sizesAgree = sizesAgree && dataSize == 3000 && stream.Size() == bytesRead && rate >= 0;
+    reads.push_back(bytesRead);
+    percents.push_back(percent);
+  };
+  client.URL = server.BaseUrl() + "/";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"done"}));
+  EXPECT_TRUE(onUi);
+  EXPECT_TRUE(sizesAgree);
+  // 255-byte reads: at least ceil(3000 / 255) of them, each at most 255 bytes more.
+  ASSERT_GE(reads.size(), 12u);
+  int32_t previous = 0;
+  for (int32_t r : reads) {
+    EXPECT_GT(r, previous);
+    EXPECT_LE(r - previous, 255);
+    previous = r;
+  }
+  EXPECT_EQ(reads.back(), 3000);
+  EXPECT_EQ(percents.back(), 100);
+}
+
+TEST(HttpClient, StatusEventsFollowTheRequestStages) {
+  LoopbackHttpServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+  THttpClient client;
+  Recorder recorder(client);
+  std::vector<int> ids;
+  std::vector<std::string> texts;
+  client.OnStatusChanged = [&](TComponent*, int id, const std::string& text) {
+    ids.push_back(id);
+    texts.push_back(text);
+  };
+  client.URL = server.BaseUrl() + "/";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(ids, (std::vector<int>{60, 10, 11, 20, 21, 30, 31, 40, 41, 100, 70}));
+  for (size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(texts[i], HttpStatusText(ids[i]));
+}
+
+TEST(HttpClient, ForceWaitBlocksUntilTheOutcomeHasBeenReported) {
+  LoopbackHttpServer server({SlowReply()});
+  THttpClient client;
+  Recorder recorder(client);
+  client.URL = server.BaseUrl() + "/";
+  EXPECT_TRUE(client.Read(true));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"done"}));
+  EXPECT_FALSE(client.Busy());
+  EXPECT_FALSE(client.WaitThread);
+}
+
+TEST(HttpClient, WaitTimeoutEndsAStalledRequest) {
+  LoopbackHttpServer server({ScriptedReply{{}, true}});  // reads the request, never answers
+  THttpClient client;
+  Recorder recorder(client);
+  bool timeoutReported = false;
+  client.OnWaitTimeoutExpired = [&](TComponent*, bool&) { timeoutReported = true; };
+  client.WaitTimeout = 300;
+  client.URL = server.BaseUrl() + "/";
+  EXPECT_FALSE(client.Read(true));
+  EXPECT_TRUE(timeoutReported);
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"host unreachable", "any error"}));
+}
+
+struct ShutdownCase {
+  std::string name;
+  bool unansweredConnect;  // else the server accepts and stays silent
+};
+
+class HttpClientShutdown : public testing::TestWithParam<ShutdownCase> {};
+
+// The process must be able to end while a request still waits on the network.
+TEST_P(HttpClientShutdown, DestroyingTheClientEndsTheRunningRequestUnreported) {
+  std::unique_ptr<test::UnansweredListener> listener;
+  std::unique_ptr<LoopbackHttpServer> server;
+  std::string url;
+  if (GetParam().unansweredConnect) {
+    listener = std::make_unique<test::UnansweredListener>();
+    url = "http://127.0.0.1:" + std::to_string(listener->Port()) + "/";
+  } else {
+    server = std::make_unique<LoopbackHttpServer>(std::vector<ScriptedReply>{ScriptedReply{{}, true}});
+    url = server->BaseUrl() + "/";
+  }
+  std::vector<std::string> events;
+  {
+    THttpClient client;
+    Recorder recorder(client);
+    client.URL = url;
+    ASSERT_TRUE(client.Read(false));
+    PumpFor(200);
+    EXPECT_TRUE(client.Busy());
+    // Wait without limit: destruction returns only if the request really ends.
+    client.WorkerThread().TerminateWaitLimit = 0;
+    events = recorder.events;
+  }
+  PumpFor(20);
+  EXPECT_TRUE(events.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Waiting, HttpClientShutdown,
+                         testing::Values(ShutdownCase{"OnConnect", true}, ShutdownCase{"OnReply", false}),
+                         [](const testing::TestParamInfo<ShutdownCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace quillet
