@@ -34,7 +34,7 @@ struct Tag {
 class RaceStress : public ::testing::TestWithParam<Ending> {};
 
 TEST_P(RaceStress, CloseOnceNoStaleDeliveryNoHandleLeft) {
-  constexpr int kCycles = 80;
+  constexpr int kCycles = 150;
   const Ending ending = GetParam();
   auto platform = std::make_shared<sim::SimHidPlatform>();
   auto model = std::make_shared<sim::SimQueueModel>(/*echo=*/true);
