@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,7 @@ struct ReplyCase {
   int32_t status;
   int32_t fileSize;  // as OnDone or OnConnLost carries it; -1 when neither runs
   std::string body;
+  friend void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class HttpClientReply : public testing::TestWithParam<ReplyCase> {};
@@ -387,6 +389,7 @@ TEST(HttpClient, WaitTimeoutEndsAStalledRequest) {
 struct ShutdownCase {
   std::string name;
   bool unansweredConnect;  // else the server accepts and stays silent
+  friend void PrintTo(const ShutdownCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class HttpClientShutdown : public testing::TestWithParam<ShutdownCase> {};

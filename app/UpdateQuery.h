@@ -1,0 +1,43 @@
+#pragma once
+// The start-up version query: one background GET to the update service, whose path carries the
+// program's version. Nothing waits for it; only a failure to start it leaves a log line.
+
+#include <functional>
+#include <string>
+
+#include "net/HttpClient.h"
+
+namespace quillet {
+
+inline constexpr int kProgramVersion = 200;
+// The update service; the reserved .example name keeps the query harmless until a real host exists.
+inline constexpr char kUpdateServiceHost[] = "update.quillet.example";
+inline constexpr char kVersionInfoPath[] = "/Upgrade/Info/n/tarnwick/json/1/version/";
+inline constexpr char kUpdateAgent[] = "Quillet/200 (Linux; nRF24LE1/nRF24LU1 programmer)";
+inline constexpr char kVersionQueryFailed[] = "获取版本信息失败  ";
+
+using TAppendLog = std::function<void(const std::string& message)>;
+
+// "http://", the host, the fixed path and the version number.
+std::string VersionInfoURL(const std::string& host);
+
+class CUpdateQuery {
+ public:
+  // Starts a GET of the URL without waiting; may raise when it cannot be started.
+  using TStartRead = std::function<void(const std::string& url)>;
+
+  // Gives HttpInfo its identification text; the query runs on it.
+  CUpdateQuery(THttpClient& HttpInfo, TAppendLog AppendLog, std::string host = kUpdateServiceHost);
+  // The same over another way of starting the request.
+  CUpdateQuery(TStartRead startRead, TAppendLog AppendLog, std::string host = kUpdateServiceHost);
+
+  // Called once, as the last step of the main window's creation.
+  void QueryVersionInfo();
+
+ private:
+  TStartRead startRead_;
+  TAppendLog appendLog_;
+  std::string host_;
+};
+
+}  // namespace quillet
