@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -225,17 +227,164 @@ TEST(HttpClient, RequestOnTheWireEncodesTheQueryAndCarriesTheSettings) {
   EXPECT_EQ(client.RequestFlags(), 0x00400C10u);
 }
 
-TEST(HttpClient, MalformedExtraHeaderEndsTheRequestUnsent) {
+struct UnsentCase {
+  std::string name;
+  std::function<void(THttpClient&)> configure;
+  friend void PrintTo(const UnsentCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HttpClientUnsent : public testing::TestWithParam<UnsentCase> {};
+
+// Settings that end the request before anything reaches the server.
+TEST_P(HttpClientUnsent, EndsAsUnreachableWithoutContactingTheServer) {
   LoopbackHttpServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")});
   THttpClient client;
   Recorder recorder(client);
-  client.AddHeaders = {"no colon here"};
   client.URL = server.BaseUrl() + "/";
+  GetParam().configure(client);
   ASSERT_TRUE(client.Read(false));
   ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
   EXPECT_EQ(recorder.events, (std::vector<std::string>{"host unreachable", "any error"}));
+  EXPECT_EQ(client.StatusCode(), -1);
+  PumpFor(20);
   EXPECT_TRUE(server.Requests().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, HttpClientUnsent,
+    testing::Values(
+        UnsentCase{"MalformedExtraHeader", [](THttpClient& c) { c.AddHeaders = {"no colon here"}; }},
+        UnsentCase{"HeaderWithLineBreak", [](THttpClient& c) { c.AddHeaders = {"X-A: 1\r\nX-B: 2"}; }},
+        // Offline only a cache could answer, and there is none.
+        UnsentCase{"WorkOffline", [](THttpClient& c) { c.WorkOffline = true; }},
+        UnsentCase{"UnsplittableUrl", [](THttpClient& c) { c.URL = "http://" + std::string(300, 'h') + "/"; }},
+        UnsentCase{"EmptyUrl", [](THttpClient& c) { c.URL.clear(); }}),
+    [](const testing::TestParamInfo<UnsentCase>& info) { return info.param.name; });
+
+struct CredentialsCase {
+  std::string name;
+  std::string urlCredentials;  // "user:password@" or empty
+  std::string username, password;
+  bool noAuthentication;
+  std::string authorization;  // the header sent, empty for none
+  friend void PrintTo(const CredentialsCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HttpClientCredentials : public testing::TestWithParam<CredentialsCase> {};
+
+TEST_P(HttpClientCredentials, SentFromTheUrlOrTheProperties) {
+  const CredentialsCase& c = GetParam();
+  LoopbackHttpServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")});
+  THttpClient client;
+  Recorder recorder(client);
+  client.URL = "http://" + c.urlCredentials + "127.0.0.1:" + std::to_string(server.Port()) + "/";
+  client.Username = c.username;
+  client.Password = c.password;
+  if (c.noAuthentication) client.InternetOptions |= OptionBit(ioNoAuthentication);
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const size_t at = requests[0].find("\r\nAuthorization: ");
+  if (c.authorization.empty()) {
+    EXPECT_EQ(at, std::string::npos) << requests[0];
+  } else {
+    EXPECT_NE(requests[0].find("\r\nAuthorization: " + c.authorization + "\r\n"), std::string::npos)
+        << requests[0];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HttpClientCredentials,
+    testing::Values(
+        CredentialsCase{"None", "", "", "", false, ""},
+        CredentialsCase{"FromProperties", "", "user", "pass", false, "Basic dXNlcjpwYXNz"},
+        // Decoded from the URL: "pa ss".
+        CredentialsCase{"UrlWins", "url:pa%20ss@", "user", "pass", false, "Basic dXJsOnBhIHNz"},
+        CredentialsCase{"PasswordFromProperties", "url@", "", "pass", false, "Basic dXJsOnBhc3M="},
+        CredentialsCase{"NoAuthentication", "", "user", "pass", true, ""}),
+    [](const testing::TestParamInfo<CredentialsCase>& info) { return info.param.name; });
+
+struct TimeoutCase {
+  std::string name;
+  bool unansweredConnect;
+  THttpTimeouts timeouts;
+  friend void PrintTo(const TimeoutCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HttpClientTimeout : public testing::TestWithParam<TimeoutCase> {};
+
+TEST_P(HttpClientTimeout, EndsTheRequestAsUnreachable) {
+  const TimeoutCase& c = GetParam();
+  std::unique_ptr<test::UnansweredListener> listener;
+  std::unique_ptr<LoopbackHttpServer> server;
+  THttpClient client;
+  Recorder recorder(client);
+  if (c.unansweredConnect) {
+    listener = std::make_unique<test::UnansweredListener>();
+    client.URL = "http://127.0.0.1:" + std::to_string(listener->Port()) + "/";
+  } else {
+    server = std::make_unique<LoopbackHttpServer>(std::vector<ScriptedReply>{ScriptedReply{{}, true}});
+    client.URL = server->BaseUrl() + "/";
+  }
+  client.Timeouts = c.timeouts;
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"host unreachable", "any error"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HttpClientTimeout,
+    testing::Values(TimeoutCase{"Connect", true, THttpTimeouts{300, 0, 0}},
+                    TimeoutCase{"Receive", false, THttpTimeouts{0, 1000, 0}}),
+    [](const testing::TestParamInfo<TimeoutCase>& info) { return info.param.name; });
+
+struct ProxyCase {
+  std::string name;
+  TProxyAccessType accessType;
+  bool environmentProxy;   // http_proxy names the proxy server
+  std::string bypass;
+  bool viaProxy;           // the request reaches the proxy, not the origin
+  friend void PrintTo(const ProxyCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HttpClientProxy : public testing::TestWithParam<ProxyCase> {};
+
+TEST_P(HttpClientProxy, AccessTypeDecidesTheRoute) {
+  const ProxyCase& c = GetParam();
+  LoopbackHttpServer origin({Reply("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\norigin")});
+  LoopbackHttpServer proxy({Reply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nproxy")});
+  THttpClient client;
+  Recorder recorder(client);
+  // "localhost" so that an environment no_proxy naming 127.0.0.1 does not interfere.
+  client.URL = "http://localhost:" + std::to_string(origin.Port()) + "/page";
+  client.Proxy.AccessType = c.accessType;
+  client.Proxy.ProxyServer = "127.0.0.1";
+  client.Proxy.ProxyPort = proxy.Port();
+  client.Proxy.ProxyBypass = c.bypass;
+  // Read by the transport on the worker, which starts after this and has ended before the reset.
+  if (c.environmentProxy) setenv("http_proxy", proxy.BaseUrl().c_str(), 1);
+  ASSERT_TRUE(client.Read(false));
+  const bool ended = PumpUntil([&] { return !client.Busy(); });
+  unsetenv("http_proxy");
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"done"}));
+  EXPECT_EQ(recorder.body, c.viaProxy ? "proxy" : "origin");
+  if (c.viaProxy) {
+    ASSERT_EQ(proxy.Requests().size(), 1u);
+    EXPECT_EQ(proxy.Requests()[0].rfind("GET http://localhost:" + std::to_string(origin.Port()) + "/page ", 0), 0u)
+        << proxy.Requests()[0];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HttpClientProxy,
+    testing::Values(ProxyCase{"PreconfigUsesTheEnvironment", atPreconfig, true, "", true},
+                    ProxyCase{"PreconfigWithoutOne", atPreconfig, false, "", false},
+                    ProxyCase{"DirectIgnoresTheEnvironment", atDirect, true, "", false},
+                    ProxyCase{"NamedProxy", atUseProxy, false, "127.0.0.1;", true},
+                    ProxyCase{"NamedProxyBypassed", atUseProxy, false, "127.0.0.1; localhost", false}),
+    [](const testing::TestParamInfo<ProxyCase>& info) { return info.param.name; });
 
 // Headers at once, the body a second later.
 ScriptedReply SlowReply() {
@@ -354,10 +503,15 @@ TEST(HttpClient, StatusEventsFollowTheRequestStages) {
     ids.push_back(id);
     texts.push_back(text);
   };
+  std::vector<std::string> beforeSend;
+  client.OnBeforeSendRequest = [&](TComponent*, void* request) {
+    beforeSend.push_back(std::string(request ? "handle" : "no handle") + (OnMainThread() ? " on ui" : " on worker"));
+  };
   client.URL = server.BaseUrl() + "/";
   ASSERT_TRUE(client.Read(false));
   ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
   EXPECT_EQ(ids, (std::vector<int>{60, 10, 11, 20, 21, 30, 31, 40, 41, 100, 70}));
+  EXPECT_EQ(beforeSend, (std::vector<std::string>{"handle on worker"}));
   for (size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(texts[i], HttpStatusText(ids[i]));
 }
 
