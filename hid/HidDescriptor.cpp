@@ -105,10 +105,13 @@ class Parser {
 
   bool Field(HidReportType kind, uint32_t flags) {
     const uint64_t bits = static_cast<uint64_t>(global_.reportSize) * global_.reportCount;
-    uint64_t& total = reportBits_[kind][global_.reportId];
-    total += bits;
-    // Report lengths are 16-bit counts of bytes including the ID byte.
-    if ((total + 7) / 8 + 1 > 0xFFFF) return false;
+    // A field without bits declares no report.
+    if (bits > 0) {
+      uint64_t& total = reportBits_[kind][global_.reportId];
+      total += bits;
+      // Report lengths are 16-bit counts of bytes including the ID byte.
+      if ((total + 7) / 8 + 1 > 0xFFFF) return false;
+    }
     const bool constant = (flags & 0x01) != 0;
     if (!constant && global_.reportCount > 0 && global_.reportSize > 0) AddCap(kind, flags);
     local_.Clear();
