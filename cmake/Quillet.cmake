@@ -54,7 +54,14 @@ function(quillet_add_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT})
+    TEST_LIST ${name}_TESTS
+    PROPERTIES TIMEOUT ${T_TIMEOUT})
+  # Discovery flattens a list-valued property ("LABELS a tsan" would drop tsan), so the labels
+  # are set by a script CTest runs once the discovered tests exist.
+  set(label_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+  file(WRITE ${label_script}
+    "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})
 endfunction()
 
 # quillet_add_benchmark(name SOURCES ... LIBS ...)
