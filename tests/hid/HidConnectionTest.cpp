@@ -5,6 +5,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -383,6 +384,33 @@ TEST_F(Connection, UseMainThreadHandsDeliveryToTheInvoker) {
   Input(path, {0, 9});
   ASSERT_TRUE(events.WaitFor([&] { return events.reports.size() == 1; }));
   EXPECT_EQ(invoked, 1);
+}
+
+TEST_F(Connection, ExceptionsFromOpenAndCloseHandlersAreDropped) {
+  AttachAndSelect(QueueDevice(model));
+  hid.OnOpen = [](TBaseIO*) { throw std::runtime_error("open handler"); };
+  hid.OnClose = [](TBaseIO*) { throw 42; };
+  EXPECT_NO_THROW(hid.SetActive(true));
+  EXPECT_TRUE(hid.GetActive());
+  EXPECT_NO_THROW(hid.SetActive(false));
+  EXPECT_FALSE(hid.GetActive());
+}
+
+TEST_F(Connection, OpenAndCloseWriteTheirDiagnosticLines) {
+  const std::string path = AttachAndSelect(QueueDevice(model));
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  hid.Log = [&](TDetailLevel level, const std::string& line) {
+    std::lock_guard lock(mutex);
+    if (level == dlDetail) lines.push_back(line);
+  };
+  hid.SetActive(true);
+  hid.SetActive(false);
+  ASSERT_TRUE(WaitForReleasedHandles(*platform));  // the reader has written its last line
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(lines, (std::vector<std::string>{"HID: try to open device " + path,
+                                             "HID: device has opened " + path + " R:1 W:1 in:65 out:65",
+                                             "HID: close device."}));
 }
 
 TEST_F(Connection, DestroyingAnOpenComponentClosesAndWaitsForItsReader) {

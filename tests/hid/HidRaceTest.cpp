@@ -84,8 +84,19 @@ TEST_P(RaceStress, CloseOnceNoStaleDeliveryNoHandleLeft) {
         unplugged = true;
         break;
       case Ending::UiCloseAndUnplugTogether: {
-        std::thread unplug([&] { platform->Detach(path); });
-        hid.SetActive(false);
+        // Both start from the same moment, so that the reader's close after the failed read
+        // and the UI's close meet as often as possible.
+        std::atomic<int> ready{0};
+        std::thread unplug([&] {
+          ++ready;
+          while (ready < 2) {
+          }
+          platform->Detach(path);
+        });
+        ++ready;
+        while (ready < 2) {
+        }
+        hid.Close();
         unplug.join();
         unplugged = true;
         break;

@@ -172,5 +172,18 @@ TEST_F(LinuxIo, AWriteBlockedOnAFullNodeEndsWhenTheConnectionCloses) {
   EXPECT_FALSE(hid_->GetActive());
 }
 
+TEST_F(LinuxIo, ControlReportsFailOnANodeThatCannotDoThem) {
+  Start();
+  // A socket answers the hidraw ioctls with ENOTTY: each call reports failure, nothing breaks.
+  std::vector<uint8_t> buffer(65, 0);
+  EXPECT_FALSE(hid_->ReadFeature(buffer.data(), 65));
+  EXPECT_FALSE(hid_->WriteFeature(buffer.data(), 65));
+  EXPECT_FALSE(hid_->GetInputReport(buffer.data(), 65));
+  EXPECT_FALSE(hid_->SetOutputReport(buffer.data(), 65));
+  EXPECT_TRUE(hid_->GetActive());
+  hid_->SetActive(false);
+  EXPECT_FALSE(hid_->ReadFeature(buffer.data(), 65));
+}
+
 }  // namespace
 }  // namespace quillet::hid
