@@ -9,6 +9,7 @@
 #include <chrono>
 #include <exception>
 #include <limits>
+#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -60,6 +61,19 @@ struct THttpRequest {
 
   std::exception_ptr callbackError;  // raised inside a transport callback, passed on after it
 
+  // The worker-side events belong to the client: once it has gone they are not called again.
+  std::mutex eventsLock;
+  bool detached = false;
+  template <typename Call>
+  void WithClientEvents(Call call) {
+    std::lock_guard lock(eventsLock);
+    if (!detached) call();
+  }
+  void Detach() {
+    std::lock_guard lock(eventsLock);
+    detached = true;
+  }
+
   ~THttpRequest() { Close(); }
   void Close() {
     if (curl) curl_easy_cleanup(curl);
@@ -77,7 +91,8 @@ bool Terminated() {
 }
 
 void ReportStatus(THttpRequest& r, int id) {
-  if (r.onStatusChanged) r.onStatusChanged(r.client, id, HttpStatusText(id));
+  if (!r.onStatusChanged) return;
+  r.WithClientEvents([&] { r.onStatusChanged(r.client, id, HttpStatusText(id)); });
 }
 
 std::string_view Trim(std::string_view text) {
@@ -186,7 +201,10 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
     if (r.followRedirects && IsFollowedRedirect(code) && !r.location.empty()) {
       ReportStatus(r, hsRedirect);
       r.requestSentReported = false;
-      if (r.onRedirected) r.onRedirected(r.client, ResolveLocation(r));
+      if (r.onRedirected) {
+        const std::string url = ResolveLocation(r);
+        r.WithClientEvents([&] { r.onRedirected(r.client, url); });
+      }
       return length;
     }
     r.headersDone = true;
@@ -311,7 +329,8 @@ bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
                      static_cast<long>((r.timeouts.ReceiveTimeout + 999) / 1000));
   }
 
-  const long bufferSize = std::clamp<long>(r.transferBufferSize, CURL_MAX_WRITE_SIZE / 16, 512 * 1024);
+  // The transport's own limits are 1 KiB and 10 MiB; half a MiB per read is plenty.
+  const long bufferSize = std::clamp<long>(r.transferBufferSize, 1024, 512 * 1024);
   curl_easy_setopt(h, CURLOPT_BUFFERSIZE, bufferSize);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeaderLine);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &r);
@@ -349,7 +368,7 @@ void RunRequest(THttpRequest& r) {
   if (!r.curl) return;
   ReportStatus(r, hsHandleCreated);
   if (Terminated() || !PrepareTransfer(r, *parts) || Terminated()) return;
-  if (r.onBeforeSendRequest) r.onBeforeSendRequest(r.client, r.curl);
+  if (r.onBeforeSendRequest) r.WithClientEvents([&] { r.onBeforeSendRequest(r.client, r.curl); });
   if (Terminated()) return;
 
   ReportStatus(r, hsResolvingName);
@@ -385,6 +404,7 @@ TCustomHttpClient::~TCustomHttpClient() {
   Destroying();
   // Marks a running request terminated; it ends at its next checkpoint, or is abandoned.
   thread_.reset();
+  if (request_) request_->Detach();
   request_.reset();
 }
 
@@ -441,19 +461,19 @@ TMemoryStream* TCustomHttpClient::BodyStream() const {
 void TCustomHttpClient::ThreadDone() {
   std::shared_ptr<THttpRequest> r = request_;
   if (!r) return;
-  CloseHTTPHandles();
+  // Released even when a handler raises, so the client never stays busy.
+  struct ReleaseOnExit {
+    TCustomHttpClient* client;
+    ~ReleaseOnExit() { client->ReleaseHTTPStream(); }
+  } release{this};
   statusCode_ = r->status;
   contentType_ = r->contentType;
   announcedLength_ = r->announced;
   bytesRead_ = Clamp32(r->bytesRead);
   success_ = r->success;
   requestFlags_ = r->flags;
+  CloseHTTPHandles();
   r->body->SetPosition(0);
-  // Released even when a handler raises, so the client never stays busy.
-  struct ReleaseOnExit {
-    TCustomHttpClient* client;
-    ~ReleaseOnExit() { client->ReleaseHTTPStream(); }
-  } release{this};
   if (r->continueDownload) ReportOutcome(*r);
 }
 
@@ -488,6 +508,7 @@ void TCustomHttpClient::CloseHTTPHandles() {
 }
 
 void TCustomHttpClient::ReleaseHTTPStream() {
+  if (request_) request_->body.reset();
   request_.reset();
   busy_ = false;
 }

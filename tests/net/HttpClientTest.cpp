@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -453,6 +454,42 @@ TEST(HttpClient, ARaisingHandlerStillLeavesTheClientIdle) {
   EXPECT_EQ(events, (std::vector<std::string>{"done", "any error"}));
   EXPECT_EQ(client.BodyStream(), nullptr);
 }
+
+struct RaisingStatusCase {
+  std::string name;
+  int raisingId;
+  std::vector<std::string> events;
+  friend void PrintTo(const RaisingStatusCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HttpClientRaisingStatusHandler : public testing::TestWithParam<RaisingStatusCase> {};
+
+TEST_P(HttpClientRaisingStatusHandler, IsReportedAndTheClientEndsIdle) {
+  LoopbackHttpServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+  THttpClient client;
+  Recorder recorder(client);
+  const int raisingId = GetParam().raisingId;
+  client.OnStatusChanged = [raisingId](TComponent*, int id, const std::string&) {
+    if (id == raisingId) throw std::runtime_error("status handler failed");
+  };
+  client.URL = server.BaseUrl() + "/";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
+  PumpFor(20);
+  EXPECT_EQ(recorder.events, GetParam().events);
+  EXPECT_EQ(client.BodyStream(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stage, HttpClientRaisingStatusHandler,
+    testing::Values(
+        // On the worker, inside the transport: the error first, then the outcome as it stood.
+        RaisingStatusCase{"WhileReceivingHeaders", hsResponseReceived,
+                          {"any error", "host unreachable", "any error"}},
+        RaisingStatusCase{"BeforeTheTransfer", hsHandleCreated, {"any error", "host unreachable", "any error"}},
+        // On the UI thread, in the completion before any outcome event.
+        RaisingStatusCase{"WhileClosing", hsHandleClosing, {"any error"}}),
+    [](const testing::TestParamInfo<RaisingStatusCase>& info) { return info.param.name; });
 
 TEST(HttpClient, ProgressAfterEachChunkOnTheUiThread) {
   const std::string body(3000, 'p');
