@@ -80,11 +80,6 @@ int TWorkerThreadWindow::RefCount() {
   return State().refCount;
 }
 
-bool TWorkerThreadWindow::IsUiThread() {
-  std::lock_guard guard(State().lock);
-  return State().refCount > 0 && std::this_thread::get_id() == State().uiThread;
-}
-
 void TWorkerThreadWindow::Send(const std::shared_ptr<TPendingCall>& call) {
   WindowState& s = State();
   std::unique_lock guard(s.lock);

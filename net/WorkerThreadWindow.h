@@ -26,7 +26,6 @@ class TWorkerThreadWindow {
   static void AddRef();
   static void Release();
   static int RefCount();
-  static bool IsUiThread();
   static std::mutex& Lock();
 
   // Worker side: hands the call to the UI thread and returns once it has run there.

@@ -115,6 +115,11 @@ TEST(UpdateReplyBody, AFileSizeBeyondTheStreamReadsOnlyTheStream) {
   EXPECT_EQ(effects.log, (std::vector<std::string>{json, "\n"}));
 }
 
+TEST(UpdateReplyExit, EndsTheProcessWithTheStatus) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(ExitProcessNow(2), testing::ExitedWithCode(2), "");
+}
+
 struct NumberCase {
   std::string text;
   std::optional<int32_t> value;
