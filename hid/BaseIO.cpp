@@ -70,8 +70,9 @@ void TBaseIO::Open() {
   std::shared_ptr<Connection> c = RequestDeviceHandle();
   if (!c) return;
   // A reader of an earlier connection may still be on its way out; it must be gone before this
-  // connection exists, so that nothing it does can land in the new one.
-  WaitForReaders(OnReaderThread() ? 1 : 0);
+  // connection exists, so that nothing it does can land in the new one. A reader handing its
+  // report to the UI thread may be waiting for this very thread; it is filtered there instead.
+  if (!(useMainThread_ && mainThreadInvoker_)) WaitForReaders(OnReaderThread() ? 1 : 0);
   {
     std::lock_guard lock(connMutex_);
     conn_ = c;
@@ -114,10 +115,10 @@ void TBaseIO::ThreadStart(const std::shared_ptr<Connection>& c) {
     std::lock_guard lock(readerMutex_);
     ++liveReaders_;
   }
-  std::thread([this, c] { ThreadExecute(c); }).detach();
+  std::thread([this, conn = c]() mutable { ThreadExecute(std::move(conn)); }).detach();
 }
 
-void TBaseIO::ThreadExecute(const std::shared_ptr<Connection>& c) {
+void TBaseIO::ThreadExecute(std::shared_ptr<Connection> c) {
   tlsReaderOf = this;
   std::vector<uint8_t>& buffer = *c->input;
   const auto length = static_cast<uint32_t>(buffer.size());
@@ -131,7 +132,15 @@ void TBaseIO::ThreadExecute(const std::shared_ptr<Connection>& c) {
       if (c->stop) break;
       if (r.status == HidIoResult::Ok) {
         if (IsDestroying()) continue;
-        DoInputData(buffer.data(), length);
+        if (useMainThread_ && mainThreadInvoker_) {
+          // Close and Open run on the UI thread too, so checking there is exact: a report read
+          // just before a close is dropped rather than delivered into a later connection.
+          mainThreadInvoker_([&] {
+            if (!c->stop) DoInputData(buffer.data(), length);
+          });
+        } else {
+          DoInputData(buffer.data(), length);
+        }
         continue;
       }
       // The device went away (or failed) while nobody was closing: close from here.
@@ -145,6 +154,9 @@ void TBaseIO::ThreadExecute(const std::shared_ptr<Connection>& c) {
   c->stop = true;
   WriteLog(dlDebug, "... exit monitoring thread.");
   tlsReaderOf = nullptr;
+  // Let go of the device before counting this reader out, so that whoever waits for the reader
+  // also finds the device released.
+  c.reset();
   std::lock_guard lock(readerMutex_);
   --liveReaders_;
   readerDone_.notify_all();
@@ -161,9 +173,7 @@ void TBaseIO::DoInputData(const uint8_t* buffer, uint32_t length) {
   std::snprintf(line, sizeof line, "Do input data [%u] bytes ", length);
   WriteLog(dlDebug, line);
   WriteLog(dlDebug, "Input data length: " + std::to_string(length));
-  auto deliver = [&] { OnAfterReceive(this, buffer, length); };
-  if (useMainThread_ && mainThreadInvoker_ && OnReaderThread()) mainThreadInvoker_(deliver);
-  else deliver();
+  OnAfterReceive(this, buffer, length);
 }
 
 void TBaseIO::DoNotify(int code) {

@@ -5,7 +5,8 @@
 //
 // Threads. The list, selection, Open and the property setters belong to the UI thread. The reader
 // thread delivers input through OnAfterReceive and may write and close from there. Bind every
-// event before setting Active to true; they are read by the reader thread without a lock.
+// event before setting Active to true; they are read by the reader thread without a lock. The log
+// sink is called from both threads. Never destroy the component from inside one of its events.
 // Each opened connection is an object of its own, shared with its reader: closing it happens once
 // whoever gets there first, a reader never reads or delivers for a later connection, and a device
 // node is released only when neither the component nor the reader can still use it.
@@ -37,7 +38,8 @@ using TOnFatalErrorEvent = std::function<void(TBaseIO* Sender, uint32_t ErrorCod
                                               const std::string& ErrorMsg, bool& RaiseException)>;
 // Receives every diagnostic line with its level; the sink decides what it keeps.
 using TCustomLogSink = std::function<void(TDetailLevel level, const std::string& line)>;
-// Runs a call on the UI thread and returns when it has run.
+// Runs a call on the UI thread and returns when it has run. With UseMainThread the reader waits
+// in it, so the UI thread must keep serving such calls while it closes or destroys the component.
 using TMainThreadInvoker = std::function<void(const std::function<void()>& call)>;
 // Shows a message box (text, caption); used when applying the stored Active fails after loading.
 using TMessageBox = std::function<void(const std::string& text, const std::string& caption)>;
@@ -128,7 +130,7 @@ class TBaseIO : public TComponent {
 
  private:
   void ThreadStart(const std::shared_ptr<Connection>& c);
-  void ThreadExecute(const std::shared_ptr<Connection>& c);
+  void ThreadExecute(std::shared_ptr<Connection> c);
   void WaitForReaders(int allowed);
 
   std::string logPrefix_;

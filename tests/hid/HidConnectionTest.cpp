@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -384,6 +387,64 @@ TEST_F(Connection, UseMainThreadHandsDeliveryToTheInvoker) {
   Input(path, {0, 9});
   ASSERT_TRUE(events.WaitFor([&] { return events.reports.size() == 1; }));
   EXPECT_EQ(invoked, 1);
+}
+
+// Calls handed to the UI thread wait in a queue until the test, playing the UI thread, runs them.
+class UiQueue {
+ public:
+  void Invoke(const std::function<void()>& call) {
+    std::promise<void> done;
+    auto finished = done.get_future();
+    {
+      std::lock_guard lock(mutex_);
+      calls_.push_back({&call, &done});
+      changed_.notify_all();
+    }
+    finished.wait();
+  }
+  // Waits for one handed-over call and runs it on the calling thread.
+  bool RunOne() {
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, std::chrono::seconds(10), [&] { return !calls_.empty(); }))
+      return false;
+    auto [call, done] = calls_.front();
+    calls_.pop_front();
+    lock.unlock();
+    (*call)();
+    done->set_value();
+    return true;
+  }
+  bool WaitForPending() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return !calls_.empty(); });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::pair<const std::function<void()>*, std::promise<void>*>> calls_;
+};
+
+TEST_F(Connection, UseMainThreadDropsAReportWhoseConnectionClosedBeforeItRan) {
+  const std::string path = AttachAndSelect(QueueDevice(model));
+  events.Bind(hid);
+  UiQueue ui;
+  hid.SetMainThreadInvoker([&](const std::function<void()>& call) { ui.Invoke(call); });
+  hid.SetUseMainThread(true);
+  hid.SetActive(true);
+  Input(path, {0, 1});
+  ASSERT_TRUE(ui.WaitForPending());  // the reader now waits for the UI thread
+  hid.SetActive(false);              // the UI closes first...
+  hid.SetActive(true);               // ...and opens again without waiting for that reader
+  ASSERT_TRUE(ui.RunOne());          // the old report reaches the UI thread: dropped
+  Input(path, {0, 2});
+  ASSERT_TRUE(ui.RunOne());
+  hid.SetActive(false);
+  ASSERT_TRUE(WaitForReleasedHandles(*platform));  // no reader is left to hand calls over
+  std::lock_guard lock(events.mutex);
+  ASSERT_EQ(events.reports.size(), 1u);
+  EXPECT_EQ(events.reports[0][1], 2);
+  EXPECT_EQ(events.closes, 2);
 }
 
 TEST_F(Connection, ExceptionsFromOpenAndCloseHandlersAreDropped) {
