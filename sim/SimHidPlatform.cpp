@@ -27,6 +27,7 @@ struct SimHidPlatform::Device {
   std::condition_variable changed;
   bool attached = true;
   bool takesWrites = true;
+  bool holdCompletedReads = false;
   steady_clock::time_point nextOutSlot{};
   steady_clock::time_point nextInSlot{};
 };
@@ -110,6 +111,8 @@ class SimHandle : public hid::IHidHandle {
     }
     std::vector<uint8_t> report;
     if (!d.config.model->TakeInputReport(report)) return {HidIoResult::Failed, 0, EIO};
+    d.changed.notify_all();  // whoever watches the device sees the report taken
+    d.changed.wait(lock, [&] { return !d.holdCompletedReads || !d.attached; });
     const size_t n = std::min(size, report.size());
     std::copy_n(report.begin(), n, buffer);
     return {HidIoResult::Ok, n, 0};
@@ -239,6 +242,19 @@ bool SimHidPlatform::UpdateModel(const std::string& path,
   change(*d->config.model);
   d->changed.notify_all();
   return true;
+}
+
+void SimHidPlatform::SetHoldCompletedReads(const std::string& path, bool hold) {
+  std::shared_ptr<Device> d;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = devices_.find(path);
+    if (it == devices_.end()) return;
+    d = it->second;
+  }
+  std::lock_guard lock(d->mutex);
+  d->holdCompletedReads = hold;
+  d->changed.notify_all();
 }
 
 void SimHidPlatform::SetDevicePassVisible(bool visible) {

@@ -93,6 +93,9 @@ class SimHidPlatform : public hid::IHidPlatform {
   bool Detach(const std::string& path);
   // A device that stops taking output reports holds every write until it takes them again.
   void SetTakesWrites(const std::string& path, bool takes);
+  // While held, a read that has taken a report does not return it yet, whatever happens to the
+  // handle meanwhile: the transfer has completed on the bus but not yet reached the host.
+  void SetHoldCompletedReads(const std::string& path, bool hold);
   // When hidden, the by-device pass finds nothing and only the by-interface pass lists devices.
   void SetDevicePassVisible(bool visible);
   // Runs `change` on the device's model under the device's lock, then wakes its waiting reader:

@@ -235,6 +235,36 @@ TEST_F(Connection, CloseEndsAPendingReadWithoutDelivery) {
   EXPECT_TRUE(events.reports.empty());
 }
 
+TEST_F(Connection, AReportReadAsTheConnectionClosesIsNeverDelivered) {
+  const std::string path = AttachAndSelect(QueueDevice(model));
+  events.Bind(hid);
+  hid.SetActive(true);
+  platform->SetHoldCompletedReads(path, true);
+  Input(path, {0, 1});
+  // Wait until the reader has taken the report; its read now completes only when released.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  bool taken = false;
+  while (!taken && std::chrono::steady_clock::now() < until) {
+    platform->UpdateModel(path, [&](sim::ISimHidModel& m) { taken = !m.HasInputReport(); });
+    if (!taken) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(taken);
+
+  hid.SetActive(false);
+  // The next connection opens while the old read is still in flight.
+  auto reopened = std::async(std::launch::async, [&] { hid.SetActive(true); });
+  platform->SetHoldCompletedReads(path, false);  // the old read now returns its report
+  reopened.get();
+  ASSERT_TRUE(hid.GetActive());
+  Input(path, {0, 2});
+  ASSERT_TRUE(events.WaitFor([&] { return !events.reports.empty(); }));
+  hid.SetActive(false);
+  ASSERT_TRUE(WaitForReleasedHandles(*platform));
+  std::lock_guard lock(events.mutex);
+  ASSERT_EQ(events.reports.size(), 1u);
+  EXPECT_EQ(events.reports[0][1], 2);  // only the later connection's own report
+}
+
 TEST_F(Connection, EveryReportHasTheInputLengthAndShortOnesAreZeroFilled) {
   const std::string path = AttachAndSelect(QueueDevice(model));
   events.Bind(hid);
