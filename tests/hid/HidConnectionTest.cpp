@@ -319,6 +319,18 @@ TEST_F(Connection, WriteOnAClosedConnectionTouchesNothing) {
   EXPECT_EQ(WrittenCount(path), 0u);
 }
 
+TEST_F(Connection, SendCharAndSendStringWriteTheirBytesAsOneReport) {
+  const std::string path = AttachAndSelect(QueueDevice(model));
+  hid.SetActive(true);
+  EXPECT_TRUE(hid.SendChar('x'));
+  EXPECT_TRUE(hid.SendString("abc"));
+  EXPECT_FALSE(hid.SendString(""));  // nothing to send: no report at all
+  EXPECT_TRUE(hid.SendData("\0\1", 2));
+  std::vector<std::vector<uint8_t>> written;
+  platform->UpdateModel(path, [&](sim::ISimHidModel& m) { written = static_cast<SimQueueModel&>(m).Written(); });
+  EXPECT_EQ(written, (std::vector<std::vector<uint8_t>>{{'x'}, {'a', 'b', 'c'}, {0, 1}}));
+}
+
 TEST_F(Connection, AWriteTheDeviceDoesNotTakeEndsFalseWhenTheConnectionCloses) {
   const std::string path = AttachAndSelect(QueueDevice(model));
   hid.SetActive(true);
