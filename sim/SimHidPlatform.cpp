@@ -216,14 +216,15 @@ bool SimHidPlatform::Detach(const std::string& path) {
   return true;
 }
 
+std::shared_ptr<SimHidPlatform::Device> SimHidPlatform::Find(const std::string& path) const {
+  std::lock_guard lock(mutex_);
+  auto it = devices_.find(path);
+  return it == devices_.end() ? nullptr : it->second;
+}
+
 void SimHidPlatform::SetTakesWrites(const std::string& path, bool takes) {
-  std::shared_ptr<Device> d;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = devices_.find(path);
-    if (it == devices_.end()) return;
-    d = it->second;
-  }
+  std::shared_ptr<Device> d = Find(path);
+  if (!d) return;
   std::lock_guard lock(d->mutex);
   d->takesWrites = takes;
   d->changed.notify_all();
@@ -231,13 +232,8 @@ void SimHidPlatform::SetTakesWrites(const std::string& path, bool takes) {
 
 bool SimHidPlatform::UpdateModel(const std::string& path,
                                  const std::function<void(ISimHidModel&)>& change) {
-  std::shared_ptr<Device> d;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = devices_.find(path);
-    if (it == devices_.end() || !it->second->config.model) return false;
-    d = it->second;
-  }
+  std::shared_ptr<Device> d = Find(path);
+  if (!d || !d->config.model) return false;
   std::lock_guard lock(d->mutex);
   change(*d->config.model);
   d->changed.notify_all();
@@ -245,13 +241,8 @@ bool SimHidPlatform::UpdateModel(const std::string& path,
 }
 
 void SimHidPlatform::SetHoldCompletedReads(const std::string& path, bool hold) {
-  std::shared_ptr<Device> d;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = devices_.find(path);
-    if (it == devices_.end()) return;
-    d = it->second;
-  }
+  std::shared_ptr<Device> d = Find(path);
+  if (!d) return;
   std::lock_guard lock(d->mutex);
   d->holdCompletedReads = hold;
   d->changed.notify_all();

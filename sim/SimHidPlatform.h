@@ -127,6 +127,7 @@ class SimHidPlatform : public hid::IHidPlatform {
 
  private:
   std::vector<std::unique_ptr<hid::TDevice>> List();
+  std::shared_ptr<Device> Find(const std::string& path) const;  // nullptr once detached
 
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<Device>> devices_;  // attached devices, by path
