@@ -169,10 +169,12 @@ void TBaseIO::WaitForReaders(int allowed) {
 
 void TBaseIO::DoInputData(const uint8_t* buffer, uint32_t length) {
   if (!OnAfterReceive) return;
-  char line[64];
-  std::snprintf(line, sizeof line, "Do input data [%u] bytes ", length);
-  WriteLog(dlDebug, line);
-  WriteLog(dlDebug, "Input data length: " + std::to_string(length));
+  if (Log) {  // every report passes here: build the debug lines only for a sink that takes them
+    char line[64];
+    std::snprintf(line, sizeof line, "Do input data [%u] bytes ", length);
+    WriteLog(dlDebug, line);
+    WriteLog(dlDebug, "Input data length: " + std::to_string(length));
+  }
   OnAfterReceive(this, buffer, length);
 }
 
