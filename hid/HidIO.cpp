@@ -246,7 +246,9 @@ std::shared_ptr<TBaseIO::Connection> THidIO::RequestDeviceHandle() {
 bool THidIO::WriteReport(const void* buffer, unsigned size) {
   std::shared_ptr<Connection> c = CurrentConnection();
   if (!c || !buffer) return false;
-  return c->handle->Write(static_cast<const uint8_t*>(buffer), size).status == HidIoResult::Ok;
+  return c->handle->Write(static_cast<const uint8_t*>(buffer), size,
+                          std::chrono::milliseconds(WriteTimeout))
+             .status == HidIoResult::Ok;
 }
 
 bool THidIO::ReadReport(void* buffer, unsigned size) {

@@ -24,6 +24,8 @@ class THidIO : public TBaseIO {
   bool SharedMode = true;
   bool EnumFullMode = false;
   TThreadPriority Priority = tpNormal;
+  // Milliseconds a report write may wait for the device to take it before it fails; 0: no limit.
+  uint32_t WriteTimeout = 0;
   bool GetUseMainThread() const { return useMainThread_; }
   void SetUseMainThread(bool value) { useMainThread_ = value; }
   void SetMainThreadInvoker(TMainThreadInvoker invoker) { mainThreadInvoker_ = std::move(invoker); }

@@ -5,6 +5,7 @@
 // Error codes are the platform's own numbers (errno values on Linux and in the simulation);
 // ErrorText turns one into the message shown to the user.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -53,7 +54,12 @@ class IHidHandle {
   // device fails (an unplugged device fails its pending read).
   virtual HidIoResult Read(uint8_t* buffer, size_t size) = 0;
   // Blocks until the device has taken the report (report ID byte first) or Shutdown is called.
-  virtual HidIoResult Write(const uint8_t* report, size_t size) = 0;
+  // A device that has not taken it within `limit` fails the write with ETIMEDOUT; a limit of
+  // zero or less waits as long as it takes.
+  virtual HidIoResult Write(const uint8_t* report, size_t size, std::chrono::milliseconds limit) = 0;
+  HidIoResult Write(const uint8_t* report, size_t size) {
+    return Write(report, size, std::chrono::milliseconds::zero());
+  }
   virtual void Shutdown() = 0;
 
   // Report transfers over the control pipe; false where the node or the platform cannot do them.

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -213,16 +215,26 @@ class LinuxHidHandle : public IHidHandle {
     }
   }
 
-  HidIoResult Write(const uint8_t* report, size_t size) override {
+  using IHidHandle::Write;
+  HidIoResult Write(const uint8_t* report, size_t size, std::chrono::milliseconds limit) override {
+    using std::chrono::steady_clock;
     if (!report || size == 0) return Failure(EINVAL);
+    const bool bounded = limit.count() > 0;
+    const auto deadline = steady_clock::now() + limit;
     for (;;) {
       if (shut_) return {HidIoResult::Cancelled};
       const ssize_t n = ::write(fd_, report, size);
       if (n >= 0) return {HidIoResult::Ok, static_cast<size_t>(n), 0};
       if (errno == EINTR) continue;
       if (errno != EAGAIN) return Failure(errno);
+      int wait = -1;
+      if (bounded) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now());
+        if (left.count() <= 0) return Failure(ETIMEDOUT);
+        wait = static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX));
+      }
       pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_, POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0 && errno != EINTR) return Failure(errno);
+      if (::poll(fds, 2, wait) < 0 && errno != EINTR) return Failure(errno);
       if (fds[1].revents) return {HidIoResult::Cancelled};
       if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return Failure(ENODEV);
     }

@@ -118,13 +118,19 @@ class SimHandle : public hid::IHidHandle {
     return {HidIoResult::Ok, n, 0};
   }
 
-  HidIoResult Write(const uint8_t* report, size_t size) override {
+  using hid::IHidHandle::Write;
+  HidIoResult Write(const uint8_t* report, size_t size, milliseconds limit) override {
     if (access_ != HidAccess::ReadWrite && access_ != HidAccess::WriteOnly)
       return {HidIoResult::Failed, 0, EBADF};
     SimHidPlatform::Device& d = *device_;
     const auto interval = d.config.reportInterval;
     std::unique_lock lock(d.mutex);
-    d.changed.wait(lock, [&] { return shut_ || !d.attached || d.takesWrites; });
+    const auto ready = [&] { return shut_ || !d.attached || d.takesWrites; };
+    if (limit.count() > 0) {
+      if (!d.changed.wait_for(lock, limit, ready)) return {HidIoResult::Failed, 0, ETIMEDOUT};
+    } else {
+      d.changed.wait(lock, ready);
+    }
     if (interval.count() > 0 && !shut_ && d.attached) {
       const auto slot = TakeSlot(d.nextOutSlot, interval);
       d.changed.wait_until(lock, slot, [&] { return shut_ || !d.attached; });

@@ -358,6 +358,20 @@ TEST_F(Connection, AHeldWriteCompletesOnceTheDeviceTakesIt) {
   EXPECT_EQ(WrittenCount(path), 1u);
 }
 
+TEST_F(Connection, AWriteTheDeviceDoesNotTakeWithinTheLimitFailsAndTheConnectionStaysOpen) {
+  const std::string path = AttachAndSelect(QueueDevice(model));
+  hid.WriteTimeout = 50;
+  hid.SetActive(true);
+  platform->SetTakesWrites(path, false);
+  const uint8_t report[65] = {0, 1};
+  EXPECT_FALSE(hid.WriteReport(report, sizeof report));
+  EXPECT_TRUE(hid.GetActive());
+  EXPECT_EQ(WrittenCount(path), 0u);
+  platform->SetTakesWrites(path, true);
+  EXPECT_TRUE(hid.WriteReport(report, sizeof report));
+  EXPECT_EQ(WrittenCount(path), 1u);
+}
+
 TEST_F(Connection, AFailingReceiveHandlerEndsTheReaderButNotTheConnection) {
   const std::string path = AttachAndSelect(QueueDevice(model));
   events.Bind(hid);

@@ -172,6 +172,21 @@ TEST_F(LinuxIo, AWriteBlockedOnAFullNodeEndsWhenTheConnectionCloses) {
   EXPECT_FALSE(hid_->GetActive());
 }
 
+TEST_F(LinuxIo, AWriteTheNodeDoesNotTakeWithinTheLimitFailsAndTheConnectionStaysOpen) {
+  Start();
+  hid_->WriteTimeout = 50;
+  // The peer never reads, so the node fills up; the write after that must give up, not hang.
+  const std::vector<uint8_t> report(65, 0);
+  int written = 0;
+  while (hid_->WriteReport(report.data(), 65)) ASSERT_LT(++written, 1 << 20);
+  EXPECT_GT(written, 0);
+  EXPECT_TRUE(hid_->GetActive());
+  // Once the device takes reports again, writing goes on.
+  std::vector<uint8_t> sink(65);
+  for (int i = 0; i < written; ++i) ASSERT_GT(::recv(peer(), sink.data(), sink.size(), 0), 0);
+  EXPECT_TRUE(hid_->WriteReport(report.data(), 65));
+}
+
 TEST_F(LinuxIo, ControlReportsFailOnANodeThatCannotDoThem) {
   Start();
   // A socket answers the hidraw ioctls with ENOTTY: each call reports failure, nothing breaks.
