@@ -8,7 +8,7 @@
 namespace quillet {
 
 namespace {
-using Lock = std::lock_guard<std::recursive_mutex>;
+using Guard = std::lock_guard<std::recursive_mutex>;
 }  // namespace
 
 CPro::CPro()
@@ -20,17 +20,17 @@ CPro::CPro()
 CPro::~CPro() = default;
 
 void CPro::SetSendReport(SendReportHook hook) {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   sendReport_ = std::move(hook);
 }
 
 void CPro::SetEngineEvent(EngineEventHook hook) {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   engineEvent_ = std::move(hook);
 }
 
 void CPro::SetAppendLog(AppendLogHook hook) {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   appendLog_ = std::move(hook);
 }
 
@@ -42,16 +42,29 @@ void CPro::Emit(int code, const void* payload) {
   if (engineEvent_) engineEvent_(code, payload);
 }
 
-void CPro::Connect() {
+bool CPro::Send(Lock& lock, const uint8_t* bytes, size_t length) {
+  if (!sendReport_) return false;
+  // The hook is copied so that a reinstall meanwhile cannot pull it from under the call.
+  const SendReportHook send = sendReport_;
+  uint8_t copy[kPayloadSize];
+  const size_t n = std::min(length, kPayloadSize);
+  std::memcpy(copy, bytes, n);
+  lock.unlock();
+  const bool sent = send(copy, n);
+  lock.lock();
+  return sent;
+}
+
+bool CPro::Connect() {
   Lock lock(mutex_);
   Log("连接编程器");
   state_ = Idle;
   request_.bytes = ConnectRequest::kBytes;
-  if (sendReport_) sendReport_(request_.bytes.data(), request_.bytes.size());
+  return Send(lock, request_.bytes.data(), request_.bytes.size());
 }
 
 void CPro::SelectChip(std::string_view name) {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   chip_ = ChipParams{};
   for (const ChipInfo& chip : kChipCatalogue) {
     if (chip.name == name) {
@@ -62,9 +75,9 @@ void CPro::SelectChip(std::string_view name) {
   Log("未知芯片类型！");
 }
 
-void CPro::SendTask() {
+bool CPro::SendTask() {
   Lock lock(mutex_);
-  if (sendReport_) sendReport_(task_.bytes.data(), task_.bytes.size());
+  return Send(lock, task_.bytes.data(), task_.bytes.size());
 }
 
 void CPro::HandleReport(const uint8_t* payload, size_t length) {
@@ -76,7 +89,7 @@ void CPro::HandleReport(const uint8_t* payload, size_t length) {
   if (state_ == ReadStream) {
     HandleReadData(p);
   } else {
-    HandleReply(p);
+    HandleReply(lock, p);
   }
 }
 
@@ -98,7 +111,7 @@ void CPro::HandleReadData(const uint8_t* p) {
   Emit(EVT_READ_PROGRESS, &count);
 }
 
-void CPro::HandleReply(const uint8_t* p) {
+void CPro::HandleReply(Lock& lock, const uint8_t* p) {
   const uint8_t b = p[0];
   char text[96];
   if (b & OP_FAIL) {
@@ -119,7 +132,7 @@ void CPro::HandleReply(const uint8_t* p) {
     case OP_WRITE:
       received_ = 0;
       Log("开始写FLASH");
-      StreamImage();
+      StreamImage(lock);
       break;
     case OP_VERIFY:
       CheckVerify(p[1]);
@@ -130,14 +143,23 @@ void CPro::HandleReply(const uint8_t* p) {
   }
 }
 
-void CPro::StreamImage() {
+void CPro::StreamImage(Lock& lock) {
   // The size is compared signed, so a length with bit 31 set streams nothing; the stream also
-  // stops at the end of the buffer, whatever the task asks for.
+  // stops at the end of the buffer, whatever the task asks for. Size and chunk are taken once:
+  // a task filled meanwhile on the UI thread does not change a stream under way.
   const int32_t size = static_cast<int32_t>(task_.Size());
-  const int32_t chunk = static_cast<int32_t>(chip_.ChunkSize);
+  const int32_t chunk = static_cast<int32_t>(std::min<uint32_t>(chip_.ChunkSize, kPayloadSize));
   const int32_t limit = static_cast<int32_t>(kImageBufferSize);
+  const int64_t reports = size > 0 ? (int64_t{size} + chunk - 1) / chunk : 0;
   for (int32_t s = 0; s < size && s + chunk <= limit;) {
-    if (sendReport_) sendReport_(writeImage_.get() + s, static_cast<size_t>(chunk));
+    if (!Send(lock, writeImage_.get() + s, static_cast<size_t>(chunk))) {
+      // Reported as a failure and never as complete: the chip holds part of the image at most.
+      char text[128];
+      std::snprintf(text, sizeof text, "写FLASH失败：第%d个数据包（共%lld个）未被编程器接收", s / chunk + 1,
+                    static_cast<long long>(reports));
+      Emit(EVT_LOG, text);
+      return;
+    }
     s += chunk;
     Emit(EVT_WRITE_PROGRESS, &s);
   }
@@ -156,42 +178,42 @@ void CPro::CheckVerify(uint8_t deviceChecksum) {
 }
 
 int32_t CPro::Received() const {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   return received_;
 }
 
 EngineState CPro::State() const {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   return state_;
 }
 
 void CPro::SetState(EngineState state) {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   state_ = state;
 }
 
 ChipParams CPro::Chip() const {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   return chip_;
 }
 
 ConnectRequest CPro::Request() const {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   return request_;
 }
 
 ProgrammerTask CPro::Task() const {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   return task_;
 }
 
 void CPro::EditTask(const std::function<void(ProgrammerTask&)>& edit) {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   edit(task_);
 }
 
 void CPro::EditWriteImage(const std::function<void(uint8_t*, size_t)>& edit) {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   edit(writeImage_.get(), kImageBufferSize);
 }
 
@@ -203,12 +225,12 @@ void CopyOut(const uint8_t* buffer, size_t offset, uint8_t* out, size_t count) {
 }  // namespace
 
 void CPro::CopyWriteImage(size_t offset, uint8_t* out, size_t count) const {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   CopyOut(writeImage_.get(), offset, out, count);
 }
 
 void CPro::CopyReadImage(size_t offset, uint8_t* out, size_t count) const {
-  Lock lock(mutex_);
+  Guard lock(mutex_);
   CopyOut(readImage_.get(), offset, out, count);
 }
 

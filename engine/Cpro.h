@@ -4,9 +4,10 @@
 // leaves as an engine event or a log line. It holds no window and no device.
 //
 // Threads: HandleReport runs on the HID reader thread, the other operations on the UI thread.
-// One recursive lock guards all state; every operation and accessor takes it, and the hooks are
-// called with it held, so a hook may read the engine (for example the task's Size) but must never
-// wait for the UI thread: hand the effect over to it and return.
+// One recursive lock guards all state. It is never held while a report is sent, since a send may
+// wait for the device, so a UI-thread call waits for the reader for at most one report's handling.
+// Events and log lines are raised with the lock held, so a hook may read the engine (for example
+// the task's Size) but must never wait for the UI thread: hand the effect over to it and return.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "engine/Wire.h"
 
@@ -32,7 +34,8 @@ enum EngineState : uint8_t { Idle = 0, ReadStream = 2 };
 
 class CPro {
  public:
-  using SendReportHook = std::function<void(const uint8_t* bytes, size_t length)>;
+  // False when the report did not reach the device (closed connection, a write that timed out).
+  using SendReportHook = std::function<bool(const uint8_t* bytes, size_t length)>;
   // The payload is valid only during the call.
   using EngineEventHook = std::function<void(int code, const void* payload)>;
   using AppendLogHook = std::function<void(const std::string& text)>;
@@ -44,12 +47,22 @@ class CPro {
 
   // Installed once by the creator, before any other call.
   void SetSendReport(SendReportHook hook);
+  // A hook that reports nothing counts every report as sent.
+  template <class Hook>
+    requires std::is_void_v<std::invoke_result_t<Hook&, const uint8_t*, size_t>>
+  void SetSendReport(Hook hook) {
+    SetSendReport(SendReportHook([hook = std::move(hook)](const uint8_t* b, size_t n) mutable {
+      hook(b, n);
+      return true;
+    }));
+  }
   void SetEngineEvent(EngineEventHook hook);
   void SetAppendLog(AppendLogHook hook);
 
-  void Connect();
+  // Each returns whether its report reached the device.
+  bool Connect();
   void SelectChip(std::string_view name);
-  void SendTask();
+  bool SendTask();
   // One input payload (report bytes 1-64). Bytes missing from a short payload count as zero.
   void HandleReport(const uint8_t* payload, size_t length);
 
@@ -67,11 +80,14 @@ class CPro {
   void CopyReadImage(size_t offset, uint8_t* out, size_t count) const;
 
  private:
+  using Lock = std::unique_lock<std::recursive_mutex>;
+
   void Log(const char* text);           // through the AppendLog hook
   void Emit(int code, const void* payload);
+  bool Send(Lock& lock, const uint8_t* bytes, size_t length);  // unlocks for the send
   void HandleReadData(const uint8_t* payload);
-  void HandleReply(const uint8_t* payload);
-  void StreamImage();
+  void HandleReply(Lock& lock, const uint8_t* payload);
+  void StreamImage(Lock& lock);
   void CheckVerify(uint8_t deviceChecksum);
 
   mutable std::recursive_mutex mutex_;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <future>
 #include <numeric>
 #include <thread>
 
@@ -356,6 +357,58 @@ TEST_F(EngineTest, TheLastChunkCarriesWhatTheBufferHoldsPastTheImage) {
   EXPECT_THAT(std::vector<uint8_t>(sends[1].begin() + 36, sends[1].end()), ::testing::Each(0xFF));
 }
 
+struct RefusedCase {
+  const char* name;
+  int refusedReport;  // 0-based report the device does not take
+  const char* line;
+};
+void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
+
+class RefusedReportTest : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(RefusedReportTest, StopsTheStreamAndNeverReportsItComplete) {
+  const RefusedCase& c = GetParam();
+  CPro engine;
+  int attempts = 0;
+  std::vector<int32_t> progress;
+  std::vector<std::string> lines;
+  engine.SetSendReport([&](const uint8_t*, size_t) { return attempts++ != c.refusedReport; });
+  engine.SetEngineEvent([&](int code, const void* payload) {
+    if (code == EVT_WRITE_PROGRESS) progress.push_back(*static_cast<const int32_t*>(payload));
+    if (code == EVT_LOG) lines.emplace_back(static_cast<const char*>(payload));
+  });
+  engine.EditTask([](ProgrammerTask& t) { FillTask(t, OP_WRITE, {}, 16384); });
+  const uint8_t ready[64] = {OP_WRITE};
+  engine.HandleReport(ready, 64);
+
+  EXPECT_EQ(attempts, c.refusedReport + 1);  // nothing is sent after the refused report
+  ASSERT_EQ(progress.size(), size_t(c.refusedReport));
+  if (!progress.empty()) {
+    EXPECT_EQ(progress.back(), 64 * c.refusedReport);
+  }
+  EXPECT_THAT(lines, ElementsAre(c.line));
+  EXPECT_EQ(engine.State(), Idle);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, RefusedReportTest,
+    ::testing::Values(RefusedCase{"First", 0, "写FLASH失败：第1个数据包（共256个）未被编程器接收"},
+                      RefusedCase{"Middle", 99, "写FLASH失败：第100个数据包（共256个）未被编程器接收"},
+                      RefusedCase{"Last", 255, "写FLASH失败：第256个数据包（共256个）未被编程器接收"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EngineSendResultTest, ConnectAndSendTaskReturnWhetherTheReportWentOut) {
+  CPro engine;
+  EXPECT_FALSE(engine.Connect());  // no hook: nothing can go out
+  bool takes = false;
+  engine.SetSendReport([&](const uint8_t*, size_t) { return takes; });
+  EXPECT_FALSE(engine.Connect());
+  EXPECT_FALSE(engine.SendTask());
+  takes = true;
+  EXPECT_TRUE(engine.Connect());
+  EXPECT_TRUE(engine.SendTask());
+}
+
 // ---- verify ---------------------------------------------------------------------------------
 
 TEST_F(EngineTest, VerifyAgreeingEmitsOnlyTheFlag) {
@@ -455,6 +508,43 @@ TEST(EngineThreadsTest, HooksMayReadTheEngineWhileItHoldsItsLock) {
   engine.HandleReport(data, 64);
   engine.HandleReport(data, 64);
   EXPECT_THAT(sizesSeen, ElementsAre(128u, 128u));
+}
+
+// A device slow to take a report must not hold the UI thread: while the reader is inside a send,
+// every UI-thread operation goes through, sends included.
+TEST(EngineThreadsTest, UiCallsDoNotWaitForAReportTheDeviceIsSlowToTake) {
+  CPro engine;
+  std::promise<void> insideSend;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> sends{0};
+  engine.SetSendReport([&](const uint8_t* bytes, size_t) {
+    if (sends++ == 1 && bytes[0] != OP_CONNECT) {  // the second image report hangs
+      insideSend.set_value();
+      released.wait();
+    }
+    return true;
+  });
+  engine.EditTask([](ProgrammerTask& t) { FillTask(t, OP_WRITE, {}, 4096); });
+  std::thread reader([&] {
+    const uint8_t ready[64] = {OP_WRITE};
+    engine.HandleReport(ready, 64);
+  });
+  insideSend.get_future().wait();
+
+  auto ui = std::async(std::launch::async, [&] {
+    (void)engine.Received();
+    engine.EditTask([](ProgrammerTask& t) { FillTask(t, OP_READ, {}, 16384); });
+    engine.SetState(Idle);
+    return engine.Connect();
+  });
+  const bool uiDone = ui.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  release.set_value();
+  reader.join();
+  ASSERT_TRUE(uiDone) << "a UI-thread call waited for the image stream";
+  EXPECT_TRUE(ui.get());
+  // The stream keeps the size it started with: 64 reports and the connect request.
+  EXPECT_EQ(sends.load(), 65);
 }
 
 TEST(EngineThreadsTest, ReaderAndUiThreadsUseTheEngineAtOnce) {
