@@ -94,8 +94,13 @@ void CUpdateReplyHandler::HttpInfoDone(TComponent*, const std::string&, int32_t 
   Log(text);
 
   Json::Value parsed;
-  Json::Reader reader(Json::Features::all());
-  if (!reader.parse(text, parsed, false)) return;
+  try {
+    Json::Reader reader(Json::Features::all());
+    if (!reader.parse(text, parsed, false)) return;
+  } catch (const std::exception&) {
+    // The reader raises instead of failing when nesting passes its depth limit.
+    return;
+  }
   const Json::Value& reply = parsed;
 
   try {

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "net/HttpClient.h"
+#include "tests/net/EventLoopHelpers.h"
+#include "tests/net/LoopbackHttpServer.h"
+
 namespace quillet {
 namespace {
 
@@ -100,6 +104,13 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"TopLevelNull", "null", {"JSON exception"}, {}, {}, {}},
         ReplyCase{"TopLevelArray", R"(["version","201"])", {"JSON exception"}, {}, {}, {}},
         ReplyCase{"ParseFailure", R"({"version":"201",)", {}, {}, {}, {}},
+        // Nesting beyond the reader's depth limit is a parse failure like any other.
+        ReplyCase{"ArraysNestedTooDeep", std::string(100000, '['), {}, {}, {}, {}},
+        ReplyCase{"ObjectsNestedTooDeep", [] {
+                    std::string s;
+                    for (int i = 0; i < 5000; ++i) s += R"({"a":)";
+                    return s;
+                  }(), {}, {}, {}, {}},
         ReplyCase{"EmptyBody", "", {}, {}, {}, {}}),
     [](const testing::TestParamInfo<ReplyCase>& info) { return info.param.name; });
 
@@ -113,6 +124,27 @@ TEST(UpdateReplyBody, AFileSizeBeyondTheStreamReadsOnlyTheStream) {
   const std::string json = R"({"version":"100"})";
   const Effects effects = Handle(json, 1 << 20);
   EXPECT_EQ(effects.log, (std::vector<std::string>{json, "\n"}));
+}
+
+// Bound to a client's OnDone, as the window may bind it: a reply the reader gives up on must end
+// there, without an error reaching the client after OnDone.
+TEST(UpdateReplyBound, AReplyNestedTooDeepEndsQuietly) {
+  const std::string body(100000, '[');
+  test::LoopbackHttpServer server({test::Reply("HTTP/1.1 200 OK\r\nContent-Length: " +
+                                               std::to_string(body.size()) + "\r\n\r\n" + body)});
+  std::vector<std::string> events;
+  CUpdateReplyHandler handler({[&](const std::string&) { events.push_back("log"); }, {}, {}, {}});
+  THttpClient client;
+  client.OnDone = [&](TComponent* sender, const std::string& type, int32_t size, TMemoryStream& stream) {
+    events.push_back("done");
+    handler.HttpInfoDone(sender, type, size, stream);
+  };
+  client.OnAnyError = [&](TComponent*) { events.push_back("any error"); };
+  client.URL = server.BaseUrl() + "/version";
+  ASSERT_TRUE(client.Read(false));
+  ASSERT_TRUE(test::PumpUntil([&] { return !client.Busy(); }));
+  test::PumpFor(20);
+  EXPECT_EQ(events, (std::vector<std::string>{"done", "log"}));
 }
 
 TEST(UpdateReplyExit, EndsTheProcessWithTheStatus) {
