@@ -1,0 +1,29 @@
+#pragma once
+// Whole-file reading and crash-safe replacement for the hex view's LoadFromFile and SaveToFile.
+// Failures throw std::runtime_error whose text names the file and the system's reason.
+
+#include <QByteArray>
+#include <QString>
+
+namespace quillet::widgets {
+
+struct LoadedFile {
+  QByteArray bytes;
+  bool readOnly = false;  // nobody may write it, or this process may not
+};
+
+// "Cannot open <path>.\r\n(<reason>.)" when the file cannot be opened or read.
+LoadedFile ReadWholeFile(const QString& path);
+
+// Writes `bytes` as the new content of `path`. A regular file (or a new one) is written to a
+// temporary file in the same folder, flushed to disk and renamed over the target, so a failure at
+// any point leaves the old content whole; with `backup` an existing target is first kept as
+// "<path>.bak", replacing an older backup. A symbolic link is followed to the file it names.
+// Targets that are not regular files (devices, pipes) are written in place.
+void ReplaceFile(const QString& path, const QByteArray& bytes, bool backup);
+
+// True when both paths name the same file (after making them absolute and, where they exist,
+// resolving links).
+bool SameFile(const QString& a, const QString& b);
+
+}  // namespace quillet::widgets
