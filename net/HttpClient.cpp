@@ -58,6 +58,9 @@ struct THttpRequest {
   std::string responseLength;
   bool responseLengthPresent = false;
   std::string location;
+  // A redirect is reported when the transport follows it, which it may decline (too many).
+  bool redirectPending = false;
+  std::string redirectUrl;
 
   std::exception_ptr callbackError;  // raised inside a transport callback, passed on after it
 
@@ -199,21 +202,18 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
     curl_easy_getinfo(r.curl, CURLINFO_RESPONSE_CODE, &code);
     if (code >= 100 && code < 200) return length;  // an interim reply; the real one follows
     if (r.followRedirects && IsFollowedRedirect(code) && !r.location.empty()) {
-      ReportStatus(r, hsRedirect);
       r.requestSentReported = false;
-      if (r.onRedirected) {
-        const std::string url = ResolveLocation(r);
-        r.WithClientEvents([&] { r.onRedirected(r.client, url); });
-      }
+      r.redirectPending = true;
+      r.redirectUrl = ResolveLocation(r);
       return length;
     }
     r.headersDone = true;
     ReportStatus(r, hsResponseReceived);
     r.contentType = r.responseContentType;
     r.announced = AnnouncedLengthOf(r.responseLength);
-    // A hostile length must not make us allocate it up front.
-    if (r.responseLengthPresent && r.announced > 0)
-      r.body->Reserve(std::min<size_t>(static_cast<size_t>(r.announced), kBodyPresizeLimit));
+    // A body we would not keep is not waited for.
+    if (static_cast<size_t>(r.announced) > kMaxBodySize) return 0;
+    if (r.responseLengthPresent && r.announced > 0) r.body->Reserve(static_cast<size_t>(r.announced));
     return length;
   } catch (...) {
     r.callbackError = std::current_exception();
@@ -224,6 +224,8 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
 size_t OnBodyData(char* data, size_t size, size_t count, void* user) {
   auto& r = *static_cast<THttpRequest*>(user);
   const size_t length = size * count;
+  // The reply is small; a server that keeps sending must not fill our memory.
+  if (static_cast<uint64_t>(r.bytesRead) + length > kMaxBodySize) return 0;
   try {
     const size_t chunk = static_cast<size_t>(r.transferBufferSize);
     for (size_t offset = 0; offset < length;) {
@@ -241,6 +243,14 @@ size_t OnBodyData(char* data, size_t size, size_t count, void* user) {
   }
 }
 
+// The transport is on its way to the redirect's target: the redirect has been followed.
+void ReportFollowedRedirect(THttpRequest& r) {
+  if (!r.redirectPending) return;
+  r.redirectPending = false;
+  ReportStatus(r, hsRedirect);
+  if (r.onRedirected) r.WithClientEvents([&] { r.onRedirected(r.client, r.redirectUrl); });
+}
+
 int OnTransferInfo(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return Terminated() ? 1 : 0;
 }
@@ -249,6 +259,7 @@ curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
   auto& r = *static_cast<THttpRequest*>(user);
   try {
     if (Terminated()) return CURL_SOCKET_BAD;
+    ReportFollowedRedirect(r);
     ReportStatus(r, hsNameResolved);
     ReportStatus(r, hsConnectingToServer);
   } catch (...) {
@@ -262,6 +273,7 @@ int OnBeforeRequest(void* user, char*, char*, int, int) {
   auto& r = *static_cast<THttpRequest*>(user);
   try {
     if (Terminated()) return CURL_PREREQFUNC_ABORT;
+    ReportFollowedRedirect(r);
     ReportStatus(r, hsConnected);
     ReportStatus(r, hsSendingRequest);
     return CURL_PREREQFUNC_OK;

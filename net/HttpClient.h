@@ -33,8 +33,9 @@ using THttpStatusChanged =
     std::function<void(TComponent* Sender, int StatusID, const std::string& StatusStr)>;
 
 inline constexpr char kDefaultHttpAgent[] = "Quillet HTTP client";
-// The body stream is pre-sized from Content-Length up to this; larger bodies grow as they arrive.
-inline constexpr size_t kBodyPresizeLimit = 4u << 20;
+// The largest body a request takes; a longer one, sent or announced, ends the request as lost.
+// The body stream is pre-sized from Content-Length, which is therefore never above this.
+inline constexpr size_t kMaxBodySize = 1u << 20;
 
 // Credentials used when the URL carries none.
 class TLoginComponent : public TComponent {
