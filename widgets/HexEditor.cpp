@@ -158,6 +158,7 @@ void HexEditor::AfterDataChange(bool sizeChanged) {
     UpdateScrollBars();
   }
   viewport()->update();
+  // Assistive technology hears of changes only while one listens; otherwise this costs nothing.
   if (QAccessible::isActive()) {
     QAccessibleTableModelChangeEvent event(this, sizeChanged ? QAccessibleTableModelChangeEvent::ModelReset
                                                              : QAccessibleTableModelChangeEvent::DataChanged);
@@ -496,13 +497,12 @@ void HexEditor::OverwriteByte(int offset, unsigned char value) {
   changed_[static_cast<size_t>(offset)] = true;
   modified_ = true;
   viewport()->update();
-  if (QAccessible::isActive()) {
-    if (QAccessibleInterface* table = QAccessible::queryAccessibleInterface(this)) {
-      for (int column : {1, 2}) {
-        if (QAccessibleInterface* cell = table->tableInterface()->cellAt(HexLayout::RowOf(offset), column)) {
-          QAccessibleEvent event(cell, QAccessible::NameChanged);
-          QAccessible::updateAccessibility(&event);
-        }
+  QAccessibleInterface* table = QAccessible::isActive() ? QAccessible::queryAccessibleInterface(this) : nullptr;
+  if (table) {
+    for (int column : {HexEditorAccessible::kHexColumn, HexEditorAccessible::kCharColumn}) {
+      if (QAccessibleInterface* cell = table->tableInterface()->cellAt(HexLayout::RowOf(offset), column)) {
+        QAccessibleEvent event(cell, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
       }
     }
   }

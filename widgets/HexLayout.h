@@ -85,7 +85,7 @@ class HexLayout {
   int HexColumnX(int column) const { return HexFieldX() + column * 3; }
   int CharFieldX() const { return HexColumnX(kBytesPerRow) - 1 + kGapChars; }
   int CharColumnX(int column) const { return CharFieldX() + column; }
-  int LineChars() const { return CharColumnX(kBytesPerRow) + 1; }
+  int LineChars() const { return CharColumnX(kBytesPerRow); }
   // The field and column under character cell `x` (the blank after a hex byte belongs to it).
   HexHit HitTest(int x) const;
 
