@@ -152,9 +152,11 @@ void HexEditor::MarkChanged(int index, int count) {
 void HexEditor::AfterDataChange(bool sizeChanged) {
   if (sizeChanged) {
     layout_.SetDataSize(GetDataSize());
-    cursor_ = std::min(cursor_, layout_.LastOffset());
+    if (cursor_ > layout_.LastOffset()) {
+      cursor_ = layout_.LastOffset();
+      nibble_ = 0;
+    }
     anchor_ = std::min(anchor_, layout_.LastOffset());
-    if (cursor_ == layout_.LastOffset() || GetDataSize() == 0) nibble_ = 0;
     UpdateScrollBars();
   }
   viewport()->update();
@@ -603,7 +605,10 @@ void HexEditor::mousePressEvent(QMouseEvent* event) {
     return;
   }
   setFocus(Qt::MouseFocusReason);
-  PlaceCursorAt(event->position().toPoint(), event->modifiers() & Qt::ShiftModifier);
+  const bool extend = event->modifiers() & Qt::ShiftModifier;
+  // A plain click on the ruler names no byte; only a drag or Shift+click there reaches upwards.
+  if (!extend && event->position().y() < RulerHeight()) return;
+  PlaceCursorAt(event->position().toPoint(), extend);
 }
 
 void HexEditor::mouseMoveEvent(QMouseEvent* event) {

@@ -8,6 +8,7 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -320,6 +321,24 @@ TEST_F(HexEditorTest, ClicksPlaceTheCursorAndShiftClickSelects) {
   Type(QStringLiteral("f"));
   EXPECT_EQ(static_cast<unsigned char>(editor.Data().at(0x31)), 0x3F);
   EXPECT_EQ(editor.CursorOffset(), 0x32);
+
+  // The ruler names no byte.
+  QTest::mouseClick(editor.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(hexCell.center().x(), editor.RowHeight() / 2));
+  EXPECT_EQ(editor.CursorOffset(), 0x32);
+}
+
+TEST_F(HexEditorTest, DraggingSelectsInTheFieldWhereItStarted) {
+  Load(Counting(256));
+  editor.show();
+  const QPoint from = editor.CellRect(0x52, HexField::kChar).center();
+  const QPoint to = editor.CellRect(0x75, HexField::kHex).center();  // over the other field
+  QTest::mousePress(editor.viewport(), Qt::LeftButton, Qt::NoModifier, from);
+  QMouseEvent move(QEvent::MouseMove, to, editor.viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(editor.viewport(), &move);
+  QTest::mouseRelease(editor.viewport(), Qt::LeftButton, Qt::NoModifier, to);
+  EXPECT_EQ(editor.SelectionStart(), 0x52);
+  EXPECT_EQ(editor.SelectionLength(), 0x75 - 0x52 + 1);
+  EXPECT_EQ(editor.CursorField(), HexField::kChar);
 }
 
 TEST_F(HexEditorTest, KeysOnEmptyDataChangeNothing) {
