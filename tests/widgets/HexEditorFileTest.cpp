@@ -238,22 +238,30 @@ TEST_F(HexFileTest, SaveOntoTheFullDeviceFails) {
   EXPECT_TRUE(editor.Modified());
 }
 
-// Saving changed data that does not fit must leave the old file, and its backup, as they were.
+// Saving data that does not fit must leave the old file, and its backup, as they were: over the
+// loaded file (where the backup rule applies) and over another file (where it does not).
 void ExpectFailedSaveKeepsOldFile(HexEditor& editor, const QString& folder, const std::string& reason) {
   const QString path = folder + "/fw.bin";
+  const QString other = folder + "/other.bin";
   const QByteArray oldContent = Pattern(8 * 1024, 1);
+  const QByteArray otherContent = Pattern(4 * 1024, 3);
   WriteFile(path, oldContent);
+  WriteFile(other, otherContent);
   editor.LoadFromFile(path);
   editor.SetDataSize(256 * 1024);
   const QByteArray big = Pattern(256 * 1024, 2);
   editor.WriteBuffer(big.constData(), 0, big.size());
 
-  EXPECT_EQ(ErrorOf([&] { editor.SaveToFile(path); }),
-            "Cannot write " + path.toStdString() + ".\r\n(" + reason + ".)");
+  for (const QString& target : {path, other}) {
+    EXPECT_EQ(ErrorOf([&] { editor.SaveToFile(target); }),
+              "Cannot write " + target.toStdString() + ".\r\n(" + reason + ".)");
+  }
   EXPECT_EQ(ReadFile(path), oldContent);
-  EXPECT_EQ(Entries(folder), QStringList{"fw.bin"}) << "no backup and no temporary file";
+  EXPECT_EQ(ReadFile(other), otherContent);
+  EXPECT_EQ(Entries(folder), (QStringList{"fw.bin", "other.bin"})) << "no backup and no temporary file";
   EXPECT_TRUE(editor.Modified());
   EXPECT_EQ(editor.Data(), big);
+  EXPECT_EQ(editor.FileName(), path);
 
   // Once the data fits, the same save goes through and keeps the old file as its backup.
   editor.SetDataSize(1024);
