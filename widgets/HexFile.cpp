@@ -92,6 +92,16 @@ void SyncDirectory(const std::string& dir) {
 
 }  // namespace
 
+namespace {
+
+// A file nobody may write (no write permission bits), or this process may not, counts as
+// read-only; root overriding the bits does not make a file the user protected writable here.
+bool ReadOnly(const std::string& path, mode_t mode) {
+  return (mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
+}
+
+}  // namespace
+
 LoadedFile ReadWholeFile(const QString& path) {
   const std::string native = Native(path);
   const std::string shown = path.toStdString();
@@ -119,7 +129,7 @@ LoadedFile ReadWholeFile(const QString& path) {
       }
       file.bytes.append(chunk, got);
     }
-    file.readOnly = (st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) != 0;
+    file.readOnly = ReadOnly(native, st.st_mode);
   }
   ::close(fd);
   if (error != 0) Fail("Cannot open", shown, error);
@@ -144,6 +154,10 @@ void ReplaceFile(const QString& path, const QByteArray& bytes, bool backup) {
     WriteInPlace(target, bytes);
     return;
   }
+
+  // Renaming over a file needs only the folder's permission; a read-only file must stay as
+  // it is, as it would if it were opened for writing.
+  if (exists && S_ISREG(st.st_mode) && ReadOnly(target, st.st_mode)) Fail("Cannot create", shown, EACCES);
 
   const auto slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));

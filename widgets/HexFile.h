@@ -19,7 +19,8 @@ LoadedFile ReadWholeFile(const QString& path);
 // temporary file in the same folder, flushed to disk and renamed over the target, so a failure at
 // any point leaves the old content whole; with `backup` an existing target is first kept as
 // "<path>.bak", replacing an older backup. A symbolic link is followed to the file it names.
-// Targets that are not regular files (devices, pipes) are written in place.
+// Targets that are not regular files (devices, pipes) are written in place. A read-only target
+// is refused ("Cannot create <path>.\r\n(Permission denied.)") rather than replaced.
 void ReplaceFile(const QString& path, const QByteArray& bytes, bool backup);
 
 // True when both paths name the same file (after making them absolute and, where they exist,

@@ -186,6 +186,15 @@ TEST_F(HexFileTest, ReadOnlyFileCannotBeSavedOverButElsewhere) {
   EXPECT_TRUE(editor.Modified());
   EXPECT_EQ(Entries(dir.path()), QStringList{"locked.bin"});
 
+  // Another read-only file is not replaced either.
+  const QString other = Path("other.bin");
+  WriteFile(other, Pattern(6, 6));
+  ASSERT_EQ(::chmod(QFile::encodeName(other).constData(), 0444), 0);
+  EXPECT_EQ(ErrorOf([&] { editor.SaveToFile(other); }),
+            "Cannot create " + other.toStdString() + ".\r\n(Permission denied.)");
+  EXPECT_EQ(ReadFile(other), Pattern(6, 6));
+  EXPECT_EQ(Entries(dir.path()), (QStringList{"locked.bin", "other.bin"}));
+
   const QString copy = Path("copy.bin");
   editor.SaveToFile(copy);
   EXPECT_EQ(ReadFile(copy), editor.Data());
