@@ -413,6 +413,7 @@ TCustomHttpClient::TCustomHttpClient(TComponent* owner) : TLoginComponent(owner)
 }
 
 TCustomHttpClient::~TCustomHttpClient() {
+  *alive_ = false;
   Destroying();
   // Marks a running request terminated; it ends at its next checkpoint, or is abandoned.
   thread_.reset();
@@ -471,13 +472,18 @@ TMemoryStream* TCustomHttpClient::BodyStream() const {
 }
 
 void TCustomHttpClient::ThreadDone() {
+  // Both outlive a handler that frees the client: the body it was given, and the news of it.
   std::shared_ptr<THttpRequest> r = request_;
+  const std::shared_ptr<bool> alive = alive_;
   if (!r) return;
   // Released even when a handler raises, so the client never stays busy.
   struct ReleaseOnExit {
     TCustomHttpClient* client;
-    ~ReleaseOnExit() { client->ReleaseHTTPStream(); }
-  } release{this};
+    const std::shared_ptr<bool>& alive;
+    ~ReleaseOnExit() {
+      if (*alive) client->ReleaseHTTPStream();
+    }
+  } release{this, alive};
   statusCode_ = r->status;
   contentType_ = r->contentType;
   announcedLength_ = r->announced;
@@ -486,10 +492,10 @@ void TCustomHttpClient::ThreadDone() {
   requestFlags_ = r->flags;
   CloseHTTPHandles();
   r->body->SetPosition(0);
-  if (r->continueDownload) ReportOutcome(*r);
+  if (r->continueDownload) ReportOutcome(*r, alive);
 }
 
-void TCustomHttpClient::ReportOutcome(THttpRequest& r) {
+void TCustomHttpClient::ReportOutcome(THttpRequest& r, const std::shared_ptr<bool>& alive) {
   TMemoryStream& body = *r.body;
   if (success_) {
     if (OnDone) OnDone(this, contentType_, bytesRead_, body);
@@ -502,7 +508,7 @@ void TCustomHttpClient::ReportOutcome(THttpRequest& r) {
   } else if (OnHTTPError) {
     OnHTTPError(this, statusCode_, body);
   }
-  if (OnAnyError) OnAnyError(this);
+  if (*alive && OnAnyError) OnAnyError(this);
 }
 
 void TCustomHttpClient::ThreadException() {

@@ -106,7 +106,8 @@ class TCustomHttpClient : public TLoginComponent {
   void ThreadWaitTimeoutExpired(bool& Terminate);
   void CloseHTTPHandles();
   void ReleaseHTTPStream();
-  void ReportOutcome(THttpRequest& request);
+  // Stops as soon as a handler frees the client, which must then not be touched again.
+  void ReportOutcome(THttpRequest& request, const std::shared_ptr<bool>& alive);
 
   std::unique_ptr<TCustomWorkerThread> thread_;
   std::shared_ptr<THttpRequest> request_;
@@ -117,6 +118,8 @@ class TCustomHttpClient : public TLoginComponent {
   int32_t bytesRead_ = 0;
   bool success_ = false;
   uint32_t requestFlags_ = 0;
+  // Cleared by the destructor, so the completion learns that a handler freed the client.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 class THttpClient : public TCustomHttpClient {

@@ -264,11 +264,13 @@ void TEventWorkerThread::Synchronize(const std::function<void()>& method) {
   // Runs on the UI thread while this worker waits, so the object and `error` outlive it.
   call->Run = [this, &method, &error] {
     if (OwnerDestroying()) return;
+    ++callsRunning_;
     try {
       method();
     } catch (...) {
       error = std::current_exception();
     }
+    --callsRunning_;
   };
   TWorkerThreadWindow::Send(call);
   if (error && !HandleExceptions()) std::rethrow_exception(error);
@@ -343,7 +345,8 @@ bool TEventWorkerThread::Dispose(std::optional<std::chrono::milliseconds> limit)
     suspended_ = false;
   }
   gate_.notify_all();
-  const bool ended = TWorkerThreadWindow::WaitUntil([this] { return finished_; }, limit);
+  // The thread waits for the call we are inside of; waiting for the thread would never end.
+  const bool ended = callsRunning_ == 0 && TWorkerThreadWindow::WaitUntil([this] { return finished_; }, limit);
   if (ended) {
     if (thread_.joinable()) thread_.join();
     return true;
@@ -362,6 +365,7 @@ TCustomWorkerThread::TCustomWorkerThread(TComponent* owner)
     : TComponent(owner), thread_(TEventWorkerThread::CreateThread(this)) {}
 
 TCustomWorkerThread::~TCustomWorkerThread() {
+  *alive_ = false;
   Destroying();
   thread_->Dispose(DisposeLimit());
 }
@@ -441,16 +445,20 @@ bool TCustomWorkerThread::Execute() {
 
 bool TCustomWorkerThread::WaitForRun() {
   std::shared_ptr<TEventWorkerThread> thread = thread_;
+  const std::shared_ptr<bool> alive = alive_;
   bool timedOut = false;
   if (!QCoreApplication::instance()) {
     // No event loop to keep going: only the thread's own calls are served.
     std::optional<std::chrono::milliseconds> limit;
     if (WaitTimeout) limit = std::chrono::milliseconds(WaitTimeout);
     timedOut = !TWorkerThreadWindow::WaitUntil(
-        [&] { return thread->FinishedLocked() || IsDestroying(); }, limit);
+        [&] { return !*alive || thread->FinishedLocked() || IsDestroying(); }, limit);
+    if (!*alive) return true;
   } else {
     ActivityWatch watch;
     for (;;) {
+      // A handler run meanwhile may have freed this component: then nothing of it is touched.
+      if (!*alive) return true;
       if (thread->Finished() || IsDestroying() || watch.QuitSeen() || QCoreApplication::closingDown())
         break;
       // Each wait is limited on its own, so the limit counts from the last event handled.

@@ -86,6 +86,8 @@ class TEventWorkerThread : public std::enable_shared_from_this<TEventWorkerThrea
   // the thread, at most limit (none = without limit), running its calls meanwhile. A thread
   // still running then is abandoned: cut off from its owner, so its remaining calls and its
   // completion are skipped, and left to end on its own. Returns true when the thread ended.
+  // Called from inside one of this thread's own calls (a handler freeing its component), it
+  // abandons the thread at once: the thread is waiting for that call and cannot end first.
   bool Dispose(std::optional<std::chrono::milliseconds> limit);
 
  private:
@@ -116,6 +118,7 @@ class TEventWorkerThread : public std::enable_shared_from_this<TEventWorkerThrea
   std::atomic<bool> running_{false};
   std::atomic<int32_t> returnValue_{0};
   bool finished_ = false;  // guarded by TWorkerThreadWindow::Lock()
+  std::atomic<int> callsRunning_{0};  // this thread's calls now running on the UI thread
 };
 
 class TCustomWorkerThread : public TComponent {
@@ -177,6 +180,8 @@ class TCustomWorkerThread : public TComponent {
 
   std::shared_ptr<TEventWorkerThread> thread_;
   std::atomic<bool> handleExceptions_{true};
+  // Cleared by the destructor: a wait further up the stack learns that a handler freed us.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // The published form of the component.

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -638,6 +639,100 @@ TEST(HttpClient, WaitTimeoutEndsAStalledRequest) {
   ASSERT_TRUE(PumpUntil([&] { return !client.Busy(); }));
   EXPECT_EQ(recorder.events, (std::vector<std::string>{"host unreachable", "any error"}));
 }
+
+struct DestroyInEventCase {
+  std::string name;
+  std::string reply;
+  bool forceWait;
+  // Binds the event that destroys the client; every bound event writes its name down first.
+  std::function<void(THttpClient&, std::vector<std::string>&, const std::function<void()>&)> bind;
+  std::vector<std::string> events;
+  friend void PrintTo(const DestroyInEventCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HttpClientDestroyedInItsEvent : public testing::TestWithParam<DestroyInEventCase> {};
+
+// A careless handler may free the client that calls it: nothing may touch the client afterwards,
+// and the UI thread must not wait for a worker that is itself waiting for this very call.
+TEST_P(HttpClientDestroyedInItsEvent, IsSafeAndPrompt) {
+  const DestroyInEventCase& c = GetParam();
+  LoopbackHttpServer server({Reply(c.reply)});
+  auto client = std::make_unique<THttpClient>();
+  std::vector<std::string> events;
+  std::chrono::milliseconds destroyTook{-1};
+  const std::function<void()> destroy = [&] {
+    const auto start = std::chrono::steady_clock::now();
+    client.reset();
+    destroyTook = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  };
+  client->OnAnyError = [&](TComponent*) { events.push_back("any error"); };
+  c.bind(*client, events, destroy);  // may bind OnAnyError itself
+  client->TransferBufferSize = 255;
+  client->URL = server.BaseUrl() + "/";
+  client->Read(c.forceWait);
+  ASSERT_TRUE(PumpUntil([&] { return client == nullptr; }));
+  PumpFor(50);
+  EXPECT_EQ(events, c.events);
+  // Hang guard only: a destruction that waits for the worker would take the full wait limit.
+  EXPECT_LT(destroyTook.count(), 2000);
+  EXPECT_GE(destroyTook.count(), 0);
+}
+
+const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+const std::string kMissing = "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone";
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, HttpClientDestroyedInItsEvent,
+    testing::Values(
+        DestroyInEventCase{"OnDone", kOk, false,
+                           [](THttpClient& client, auto& events, const auto& destroy) {
+                             client.OnDone = [&](TComponent*, const std::string&, int32_t, TMemoryStream&) {
+                               events.push_back("done");
+                               destroy();
+                             };
+                           },
+                           {"done"}},
+        DestroyInEventCase{"OnDoneOfAWaitingRead", kOk, true,
+                           [](THttpClient& client, auto& events, const auto& destroy) {
+                             client.OnDone = [&](TComponent*, const std::string&, int32_t, TMemoryStream&) {
+                               events.push_back("done");
+                               destroy();
+                             };
+                           },
+                           {"done"}},
+        DestroyInEventCase{"OnHTTPError", kMissing, false,
+                           [](THttpClient& client, auto& events, const auto& destroy) {
+                             client.OnHTTPError = [&](TComponent*, int32_t, TMemoryStream&) {
+                               events.push_back("http error");
+                               destroy();
+                             };
+                           },
+                           {"http error"}},
+        DestroyInEventCase{"OnAnyError", kMissing, false,
+                           [](THttpClient& client, auto& events, const auto& destroy) {
+                             client.OnHTTPError = [&](TComponent*, int32_t, TMemoryStream&) {
+                               events.push_back("http error");
+                             };
+                             client.OnAnyError = [&](TComponent*) {
+                               events.push_back("any error");
+                               destroy();
+                             };
+                           },
+                           {"http error", "any error"}},
+        DestroyInEventCase{"OnProgress", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(1000, 'p'),
+                           false,
+                           [](THttpClient& client, auto& events, const auto& destroy) {
+                             client.OnDone = [&](TComponent*, const std::string&, int32_t, TMemoryStream&) {
+                               events.push_back("done");
+                             };
+                             client.OnProgress = [&](TComponent*, const std::string&, int32_t, int32_t, int32_t,
+                                                     int32_t, int32_t, float, TMemoryStream&) {
+                               events.push_back("progress");
+                               destroy();
+                             };
+                           },
+                           {"progress"}}),
+    [](const testing::TestParamInfo<DestroyInEventCase>& info) { return info.param.name; });
 
 struct ShutdownCase {
   std::string name;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -222,6 +223,56 @@ TEST(WorkerThread, DestroyedWhileTheJobWaitsInSynchronize) {
   EXPECT_FALSE(completed);
   EXPECT_EQ(TWorkerThreadWindow::RefCount(), 0);
 }
+
+struct DestroyInCallCase {
+  std::string name;
+  bool inCompletion;  // else inside a call the job makes
+  friend void PrintTo(const DestroyInCallCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class WorkerThreadDestroyedInItsOwnCall : public testing::TestWithParam<DestroyInCallCase> {};
+
+// The job waits for the very call the component is destroyed in: the destruction must not wait
+// for it, and the job, cut off, ends on its own without further calls.
+TEST_P(WorkerThreadDestroyedInItsOwnCall, DoesNotWaitForItsThread) {
+  auto worker = std::make_unique<TWorkerThread>();
+  auto journal = std::make_shared<Journal>();
+  std::chrono::milliseconds destroyTook{-1};
+  auto destroy = [&] {
+    const auto start = std::chrono::steady_clock::now();
+    worker.reset();
+    destroyTook = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  };
+  const bool inCompletion = GetParam().inCompletion;
+  worker->SetOnExecute([journal, inCompletion, &destroy](TComponent*) {
+    if (!inCompletion) {
+      TEventWorkerThread::Current()->Synchronize([&] {
+        journal->Add("call");
+        destroy();
+      });
+      TEventWorkerThread::Current()->Synchronize([journal] { journal->Add("later call"); });
+    }
+    journal->Add("job ended");
+  });
+  worker->SetOnTerminate([journal, inCompletion, &destroy](TComponent*) {
+    journal->Add("completion");
+    if (inCompletion) destroy();
+  });
+  worker->Execute();
+  ASSERT_TRUE(PumpUntil([&] { return worker == nullptr && journal->Has("job ended"); }));
+  ASSERT_TRUE(PumpUntil([&] { return TWorkerThreadWindow::RefCount() == 0; }));
+  const std::vector<std::string> expected =
+      inCompletion ? std::vector<std::string>{"job ended", "completion"} : std::vector<std::string>{"call", "job ended"};
+  EXPECT_EQ(journal->Entries(), expected);
+  // Hang guard only: waiting for the thread would last the whole wait limit.
+  EXPECT_GE(destroyTook.count(), 0);
+  EXPECT_LT(destroyTook.count(), 2000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, WorkerThreadDestroyedInItsOwnCall,
+                         testing::Values(DestroyInCallCase{"Synchronize", false},
+                                         DestroyInCallCase{"Completion", true}),
+                         [](const testing::TestParamInfo<DestroyInCallCase>& info) { return info.param.name; });
 
 TEST(WorkerThread, DestructionAbandonsAJobThatIgnoresItsTerminateMark) {
   auto release = std::make_shared<Latch>();
