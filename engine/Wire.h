@@ -9,6 +9,10 @@
 
 namespace quillet {
 
+// The programmer's USB identity.
+inline constexpr uint16_t kProgrammerVendorId = 0x04D8;
+inline constexpr uint16_t kProgrammerProductId = 0x003F;
+
 inline constexpr size_t kReportSize = 65;   // report ID byte, then the payload
 inline constexpr size_t kPayloadSize = 64;
 inline constexpr size_t kImageBufferSize = 524288;  // each of the engine's two image buffers

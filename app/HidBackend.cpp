@@ -1,0 +1,45 @@
+#include "app/HidBackend.h"
+
+#include <chrono>
+#include <stdexcept>
+
+#include "hid/LinuxHidPlatform.h"
+#include "hid/UdevMonitor.h"
+#include "sim/SimHidModels.h"
+
+namespace quillet {
+
+HidBackend SystemHidBackend() {
+  HidBackend b;
+  b.platform = std::make_shared<hid::LinuxHidPlatform>();
+  try {
+    b.changes = std::make_shared<hid::UdevMonitor>();
+  } catch (const std::exception& e) {
+    b.changesError = e.what();
+  }
+  return b;
+}
+
+HidBackend SimulatedHidBackend(std::shared_ptr<sim::SimHidPlatform> platform) {
+  HidBackend b;
+  b.simulator = std::move(platform);
+  b.platform = b.simulator;
+  // The change source lives inside the platform; share the platform's ownership.
+  b.changes = std::shared_ptr<hid::IDeviceChangeSource>(b.simulator, &b.simulator->Changes());
+  return b;
+}
+
+HidBackend SimulatedHidBackend(uint32_t flashSize) {
+  HidBackend b = SimulatedHidBackend(std::make_shared<sim::SimHidPlatform>());
+  sim::SimProgrammerConfig config;
+  config.flashSize = flashSize;
+  b.programmer = std::make_shared<sim::SimProgrammer>(config);
+  b.programmerPath = b.simulator->Attach(
+      sim::ProgrammerDeviceConfig(b.programmer, std::chrono::milliseconds(1)));
+  // The attach is not news to a program that has not started yet.
+  while (b.simulator->Changes().TakeChange()) {
+  }
+  return b;
+}
+
+}  // namespace quillet

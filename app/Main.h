@@ -1,0 +1,148 @@
+#pragma once
+// TForm1: the main window. It builds the controls, owns the engine, the HID connection, the
+// console that drives them, the watchdog timer, the hot key and the update query, and binds the
+// console to the controls. The console's logic lives in ProgrammerConsole; this class only wires.
+
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/ActivityLog.h"
+#include "app/HidBackend.h"
+#include "app/ProgrammerConsole.h"
+#include "app/UpdateQuery.h"
+#include "engine/Cpro.h"
+#include "hid/HidIO.h"
+#include "net/HttpClient.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSocketNotifier;
+class QTabWidget;
+class QTableWidget;
+class QTimer;
+
+namespace quillet {
+
+namespace widgets {
+class HexEditor;
+class LinkLabel;
+}  // namespace widgets
+class GlobalHotKey;
+
+class TForm1 : public QWidget, private ConsoleView {
+  Q_OBJECT
+
+ public:
+  struct Settings {
+    HidBackend backend;
+    std::vector<std::string> positionalArguments;
+    std::string updateServiceHost = kUpdateServiceHost;
+  };
+
+  explicit TForm1(Settings settings, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  void AppendLog(std::string_view message);
+  void LoadImageFile(const std::string& path) override;
+
+  CPro& Engine() { return engine_; }
+  hid::THidIO& HidIO1() { return *hid_; }
+  const std::string& ImagePath() const { return imagePath_; }
+
+  // ISP page.
+  QTabWidget* PageControl1;
+  QWidget* TabSheet1;
+  QGroupBox* GroupBox1;
+  QComboBox* cbbDev;
+  QPushButton* btnDect;
+  QLabel* lblFile;
+  QLineEdit* edtFile;
+  QPushButton* BtnLoadFile;
+  QGroupBox* GroupBox4;
+  QCheckBox* chkReload;
+  QCheckBox* chkEraseFlash;
+  QCheckBox* chkEncrypt;
+  QCheckBox* chkVerify;
+  QCheckBox* chkResetDev;
+  QPushButton* BtnAuto;
+  QPushButton* btnRead;
+  QProgressBar* ProgressBar1;
+  QPlainTextEdit* RichEdit1;
+  // HEX page.
+  QWidget* TabSheet2;
+  QTabWidget* PageControl2;
+  QWidget* TabSheet4;
+  QWidget* TabSheet5;
+  QLineEdit* edtFlashSize;
+  QPushButton* btnSetFlashSize;
+  QPushButton* btnSaveBin;
+  widgets::HexEditor* HexEditor;
+  // About page.
+  QWidget* TabSheet3;
+  QTableWidget* StringGrid1;
+  widgets::LinkLabel* LinkLabel1;
+  QLabel* Label1;
+  QLabel* Image1;
+  QTimer* tmrTimeout;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Construction.
+  void BuildIspPage();
+  void BuildHexPage();
+  void BuildAboutPage();
+  void SetTabOrder();
+  void BindLog();
+  void BindHandlers();
+  void WatchDeviceChanges();
+  void PlaceOnScreen();
+
+  // Start-up and shutdown.
+  void FormCreate();
+  void RegisterHotKey();
+  void AppendVersionToCaption();
+  void FormClose();
+
+  // Handlers.
+  void cbbDevChange();
+  void btnDectClick();
+  void btnReadClick();
+  void BtnAutoClick();
+  void RichEdit1DblClick();
+  void DeviceChangeReady();
+  TaskFlags CheckedFlags() const;
+  void ShowPendingLogLines();
+
+  // ConsoleView.
+  void SetOperationButtonsEnabled(bool enabled) override;
+  void SetProgressRange(int maximum) override;
+  void SetProgressPosition(int position) override;
+  void ShowReadBack(const std::vector<uint8_t>& flash) override;
+  uint32_t ImageSize() const override;
+  void StartWatchdogTimer(std::chrono::milliseconds delay) override;
+
+  Settings settings_;
+  std::string imagePath_;
+  ActivityLog log_;
+  CPro engine_;
+  std::unique_ptr<hid::THidIO> hid_;
+  std::unique_ptr<ProgrammerConsole> console_;
+  std::unique_ptr<GlobalHotKey> hotKey_;
+  QSocketNotifier* deviceChanges_ = nullptr;
+  THttpClient HttpInfo;
+  CUpdateQuery updateQuery_;
+};
+
+}  // namespace quillet

@@ -1,0 +1,142 @@
+#pragma once
+// A programmer console over the simulated HID platform, with a recording view, a manual UI queue
+// and a clock the test moves, shared by the console tests.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/ProgrammerConsole.h"
+#include "engine/Cpro.h"
+#include "hid/HidIO.h"
+#include "sim/SimHidModels.h"
+#include "sim/SimHidPlatform.h"
+#include "sim/SimProgrammer.h"
+
+namespace quillet::testing {
+
+class RecordingView : public ConsoleView {
+ public:
+  void SetOperationButtonsEnabled(bool enabled) override { buttonsEnabled = enabled; }
+  void SetProgressRange(int maximum) override {
+    progressMax = maximum;
+    progress = 0;
+  }
+  void SetProgressPosition(int position) override { progress = position; }
+  void ShowReadBack(const std::vector<uint8_t>& flash) override {
+    shown = flash;
+    ++readBacks;
+  }
+  uint32_t ImageSize() const override { return imageSize; }
+  void LoadImageFile(const std::string& path) override { reloaded.push_back(path); }
+  void StartWatchdogTimer(std::chrono::milliseconds delay) override { timerStarts.push_back(delay); }
+
+  bool buttonsEnabled = true;
+  int progressMax = 100;
+  int progress = 0;
+  std::vector<uint8_t> shown;
+  int readBacks = 0;
+  uint32_t imageSize = 0;
+  std::vector<std::string> reloaded;
+  std::vector<std::chrono::milliseconds> timerStarts;
+};
+
+class ConsoleFixture : public ::testing::Test {
+ protected:
+  using Clock = OperationWatchdog::Clock;
+
+  ConsoleFixture() {
+    ConsoleHost host;
+    host.appendLog = [this](const std::string& line) {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(line);
+    };
+    host.post = [this](std::function<void()> call) {
+      std::lock_guard lock(mutex_);
+      posted_.push_back(std::move(call));
+    };
+    host.now = [this] {
+      std::lock_guard lock(mutex_);
+      return now_;
+    };
+    console = std::make_unique<ProgrammerConsole>(engine, hid, view, std::move(host));
+  }
+
+  // The reader must be gone before the console it calls into.
+  ~ConsoleFixture() override { hidOwner.reset(); }
+
+  std::string AttachProgrammer(sim::SimProgrammerConfig config = {},
+                               std::chrono::microseconds pacing = {}) {
+    programmer = std::make_shared<sim::SimProgrammer>(config);
+    path = platform->Attach(sim::ProgrammerDeviceConfig(programmer, pacing));
+    return path;
+  }
+
+  // Runs the calls handed to the UI thread so far, in order.
+  void Pump() {
+    for (;;) {
+      std::function<void()> call;
+      {
+        std::lock_guard lock(mutex_);
+        if (posted_.empty()) return;
+        call = std::move(posted_.front());
+        posted_.pop_front();
+      }
+      call();
+    }
+  }
+
+  std::vector<std::string> Lines() {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+  void ClearLines() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+  }
+  bool Logged(const std::string& line) {
+    auto l = Lines();
+    return std::find(l.begin(), l.end(), line) != l.end();
+  }
+  void Advance(std::chrono::milliseconds by) {
+    std::lock_guard lock(mutex_);
+    now_ += by;
+  }
+
+  // Waits (a hang guard, not a timing check) until the condition holds.
+  static bool WaitUntil(const std::function<bool()>& condition,
+                        std::chrono::seconds limit = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+  bool WaitForLine(const std::string& line) { return WaitUntil([&] { return Logged(line); }); }
+
+  std::shared_ptr<sim::SimHidPlatform> platform = std::make_shared<sim::SimHidPlatform>();
+  std::shared_ptr<sim::SimProgrammer> programmer;
+  std::string path;
+  CPro engine;
+  std::unique_ptr<hid::THidIO> hidOwner = std::make_unique<hid::THidIO>(nullptr, platform);
+  hid::THidIO& hid = *hidOwner;
+  RecordingView view;
+  std::unique_ptr<ProgrammerConsole> console;
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+  std::deque<std::function<void()>> posted_;
+  Clock::time_point now_{};
+};
+
+}  // namespace quillet::testing
