@@ -77,6 +77,15 @@ struct THttpRequest {
     detached = true;
   }
 
+  // The transfer's driver while it runs. Another thread wakes it so that it looks at its
+  // terminate mark at once rather than at its next time-out.
+  std::mutex transferLock;
+  CURLM* multi = nullptr;
+  void Wake() {
+    std::lock_guard lock(transferLock);
+    if (multi) curl_multi_wakeup(multi);
+  }
+
   ~THttpRequest() { Close(); }
   void Close() {
     if (curl) curl_easy_cleanup(curl);
@@ -303,6 +312,9 @@ bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  // A transfer stopped during a name lookup leaves the lookup to finish on its own instead of
+  // waiting for it: an unanswered lookup must not hold up the end of the program.
+  curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
   curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(h, CURLOPT_USERAGENT, r.agent.c_str());
   if (!r.referer.empty()) curl_easy_setopt(h, CURLOPT_REFERER, r.referer.c_str());
@@ -365,6 +377,47 @@ bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
   return ok;
 }
 
+// Runs the transfer on a driver of our own, so that a request asked to stop can be woken at once.
+CURLcode Perform(THttpRequest& r) {
+  CURLM* multi = curl_multi_init();
+  if (!multi) return CURLE_OUT_OF_MEMORY;
+  if (curl_multi_add_handle(multi, r.curl) != CURLM_OK) {
+    curl_multi_cleanup(multi);
+    return CURLE_FAILED_INIT;
+  }
+  {
+    std::lock_guard lock(r.transferLock);
+    r.multi = multi;
+  }
+  CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      result = CURLE_FAILED_INIT;
+      break;
+    }
+    if (running == 0) {
+      int left = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi, &left))
+        if (message->msg == CURLMSG_DONE) result = message->data.result;
+      break;
+    }
+    if (Terminated()) break;
+    if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+      result = CURLE_FAILED_INIT;
+      break;
+    }
+    if (Terminated()) break;
+  }
+  {
+    std::lock_guard lock(r.transferLock);
+    r.multi = nullptr;
+  }
+  curl_multi_remove_handle(multi, r.curl);
+  curl_multi_cleanup(multi);
+  return result;
+}
+
 // The request itself, on the worker thread.
 void RunRequest(THttpRequest& r) {
   r.start = std::chrono::steady_clock::now();
@@ -384,7 +437,7 @@ void RunRequest(THttpRequest& r) {
   if (Terminated()) return;
 
   ReportStatus(r, hsResolvingName);
-  const CURLcode result = curl_easy_perform(r.curl);
+  const CURLcode result = Perform(r);
   if (r.callbackError) std::rethrow_exception(std::exchange(r.callbackError, nullptr));
   r.transferComplete = result == CURLE_OK;
   if (r.headersDone) {
@@ -415,7 +468,10 @@ TCustomHttpClient::TCustomHttpClient(TComponent* owner) : TLoginComponent(owner)
 TCustomHttpClient::~TCustomHttpClient() {
   *alive_ = false;
   Destroying();
-  // Marks a running request terminated; it ends at its next checkpoint, or is abandoned.
+  // A running request is marked terminated and woken, so it ends at once; one that still did
+  // not end in time would be abandoned with its own state.
+  thread_->Terminate(false);
+  if (request_) request_->Wake();
   thread_.reset();
   if (request_) request_->Detach();
   request_.reset();
