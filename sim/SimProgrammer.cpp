@@ -14,17 +14,38 @@ constexpr uint32_t kLargestTask = kImageBufferSize;
 }  // namespace
 
 SimProgrammer::SimProgrammer(SimProgrammerConfig config)
-    : config_(config), flash_(config.flashSize, 0xFF) {}
+    : config_(std::move(config)), flash_(config_.flashSize, 0xFF) {
+  ApplyStuckCells();
+}
+
+std::chrono::steady_clock::time_point SimProgrammer::Now() const {
+  return config_.clock ? config_.clock() : std::chrono::steady_clock::now();
+}
+
+bool SimProgrammer::WriteUnderWay(std::chrono::steady_clock::time_point now) const {
+  return imageReportsLeft_ > 0 && now - lastWriteActivity_ <= kWriteStreamTimeout;
+}
+
+void SimProgrammer::ApplyStuckCells() {
+  for (const SimStuckCell& cell : config_.faults.stuckCells) {
+    if (cell.address >= flash_.size()) continue;
+    uint8_t& byte = flash_[cell.address];
+    byte = static_cast<uint8_t>((byte & ~cell.stuckAtZero) | cell.stuckAtOne);
+  }
+}
 
 void SimProgrammer::HandleOutputReport(const uint8_t* report, size_t length) {
   uint8_t payload[kPayloadSize] = {};
   if (report && length > 1) std::memcpy(payload, report + 1, std::min(length - 1, kPayloadSize));
 
   Lock lock(mutex_);
-  if (imageReportsLeft_ > 0) {
+  const auto now = Now();
+  if (WriteUnderWay(now)) {
+    lastWriteActivity_ = now;
     OnImageReport(payload);
     return;
   }
+  imageReportsLeft_ = 0;  // a stream cut short has ended
   switch (payload[0]) {
     case OP_CONNECT: {
       if (config_.faults.connectReply) {
@@ -64,7 +85,7 @@ void SimProgrammer::OnTask(const uint8_t* payload) {
 
   if (op == OP_READ) {
     QueuePayload({OP_READ});
-    const uint32_t reports = size / kPayloadSize;
+    const uint32_t reports = (size + kPayloadSize - 1) / kPayloadSize;
     const int stall = config_.faults.stallAfterDataReports;
     for (uint32_t k = 0; k < reports; ++k) {
       if (stall >= 0 && k >= static_cast<uint32_t>(stall)) break;
@@ -79,7 +100,11 @@ void SimProgrammer::OnTask(const uint8_t* payload) {
     return;
   }
 
-  if (payload[ProgrammerTask::kErase]) std::fill(flash_.begin(), flash_.end(), 0xFF);
+  if (payload[ProgrammerTask::kErase]) {
+    std::fill(flash_.begin(), flash_.end(), 0xFF);
+    ApplyStuckCells();
+  }
+  lastWriteActivity_ = Now();
   writeSize_ = size;
   writeOffset_ = 0;
   imageReportsLeft_ = (size + kPayloadSize - 1) / kPayloadSize;
@@ -96,6 +121,7 @@ void SimProgrammer::OnImageReport(const uint8_t* payload) {
     if (address >= writeSize_) break;
     flash_[address] &= payload[i];  // programming can only clear bits
   }
+  ApplyStuckCells();
   writeOffset_ += kPayloadSize;
   if (--imageReportsLeft_ > 0 || !writeVerify_) return;
   if (config_.faults.verifyReply) {
@@ -165,11 +191,13 @@ std::vector<uint8_t> SimProgrammer::Flash() const {
 void SimProgrammer::SetFlash(const std::vector<uint8_t>& bytes) {
   Lock lock(mutex_);
   std::copy_n(bytes.begin(), std::min(bytes.size(), flash_.size()), flash_.begin());
+  ApplyStuckCells();
 }
 
 void SimProgrammer::SetFaults(const SimProgrammerFaults& faults) {
   Lock lock(mutex_);
   config_.faults = faults;
+  ApplyStuckCells();
 }
 
 void SimProgrammer::SetChipConnected(bool connected) {
@@ -179,7 +207,7 @@ void SimProgrammer::SetChipConnected(bool connected) {
 
 uint32_t SimProgrammer::PendingImageReports() const {
   Lock lock(mutex_);
-  return imageReportsLeft_;
+  return WriteUnderWay(Now()) ? imageReportsLeft_ : 0;
 }
 
 }  // namespace quillet::sim

@@ -6,6 +6,7 @@
 // call from several threads at once.
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -14,6 +15,14 @@
 #include <vector>
 
 namespace quillet::sim {
+
+// A flash byte with worn bits: those in stuckAtZero always read 0, those in stuckAtOne always 1,
+// whatever is erased or programmed there.
+struct SimStuckCell {
+  uint32_t address = 0;
+  uint8_t stuckAtZero = 0;
+  uint8_t stuckAtOne = 0;
+};
 
 struct SimProgrammerFaults {
   // A non-zero value here is the reply sent instead of the normal one (it should have bit 7 set,
@@ -30,6 +39,8 @@ struct SimProgrammerFaults {
   bool wrongCheckWord = false;
   // Send a verify checksum that differs from the one over the flash.
   bool corruptChecksum = false;
+  // Worn flash: a write there verifies wrong, and a read shows what the cells really hold.
+  std::vector<SimStuckCell> stuckCells{};
 };
 
 struct SimProgrammerConfig {
@@ -38,11 +49,16 @@ struct SimProgrammerConfig {
   uint8_t firmwareType = 3;
   uint8_t firmwareVersion = 12;
   SimProgrammerFaults faults;
+  // The programmer's sense of time; null: the steady clock. Tests move their own.
+  std::function<std::chrono::steady_clock::time_point()> clock{};
 };
 
 class SimProgrammer {
  public:
   static constexpr size_t kReportSize = 65;  // report ID byte, then 64 payload bytes
+  // A write whose image stream pauses longer than this is over, as the firmware's watchdog ends
+  // it; the next report is a request again.
+  static constexpr std::chrono::milliseconds kWriteStreamTimeout{2000};
   using Report = std::array<uint8_t, kReportSize>;
   using InputSink = std::function<void(const uint8_t* report, size_t length)>;
 
@@ -67,7 +83,8 @@ class SimProgrammer {
   void SetFlash(const std::vector<uint8_t>& bytes);  // from address 0; the rest keeps its content
   void SetFaults(const SimProgrammerFaults& faults);
   void SetChipConnected(bool connected);
-  // Image reports still expected by a write in progress (0 when no write is under way).
+  // Image reports still expected by a write in progress (0 when no write is under way, or when
+  // its stream has paused past the watchdog).
   uint32_t PendingImageReports() const;
 
  private:
@@ -76,6 +93,9 @@ class SimProgrammer {
   void OnTask(const uint8_t* payload);
   void OnImageReport(const uint8_t* payload);
   uint8_t FlashChecksum(uint32_t size) const;
+  std::chrono::steady_clock::time_point Now() const;
+  bool WriteUnderWay(std::chrono::steady_clock::time_point now) const;
+  void ApplyStuckCells();
 
   mutable std::mutex mutex_;
   SimProgrammerConfig config_;
@@ -87,6 +107,7 @@ class SimProgrammer {
   uint32_t writeOffset_ = 0;
   uint32_t imageReportsLeft_ = 0;
   bool writeVerify_ = false;
+  std::chrono::steady_clock::time_point lastWriteActivity_{};
 };
 
 }  // namespace quillet::sim

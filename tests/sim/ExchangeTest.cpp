@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 
 #include "engine/Cpro.h"
@@ -245,6 +246,129 @@ TEST(SimProgrammerTest, IgnoresShortAndUnknownReportsSafely) {
   EXPECT_EQ(r[1], OP_CONNECT);
   EXPECT_EQ(LoadU16(&r[5]), 0);
   EXPECT_FALSE(sim.TakeInputReport(r));
+}
+
+// Drives the model directly, as the host's reports reach it, with a clock the test moves.
+class SimProgrammerDirect : public ::testing::Test {
+ protected:
+  SimProgrammerConfig Config(SimProgrammerFaults faults = {}) {
+    SimProgrammerConfig c;
+    c.faults = std::move(faults);
+    c.clock = [this] { return now; };
+    return c;
+  }
+  static void Send(SimProgrammer& sim, const uint8_t* payload, size_t length) {
+    const auto report = FrameOutputReport(payload, length);
+    sim.HandleOutputReport(report.data(), report.size());
+  }
+  static void SendTask(SimProgrammer& sim, uint8_t op, TaskFlags flags, uint32_t size) {
+    ProgrammerTask t;
+    FillTask(t, op, flags, size);
+    Send(sim, t.bytes.data(), t.bytes.size());
+  }
+  static std::vector<SimProgrammer::Report> Replies(SimProgrammer& sim) {
+    std::vector<SimProgrammer::Report> out;
+    SimProgrammer::Report r;
+    while (sim.TakeInputReport(r)) out.push_back(r);
+    return out;
+  }
+  std::chrono::steady_clock::time_point now{};
+};
+
+struct CutStreamCase {
+  const char* name;
+  std::chrono::milliseconds pause;
+  bool connectAnswered;  // else the request is taken as image data
+};
+void PrintTo(const CutStreamCase& c, std::ostream* os) { *os << c.name; }
+
+class SimProgrammerCutWrite : public SimProgrammerDirect, public ::testing::WithParamInterface<CutStreamCase> {};
+
+// A write stream that stops ends the write once the programmer's watchdog runs out; what follows
+// is a request again.
+TEST_P(SimProgrammerCutWrite, ARequestAfterTheWatchdogIsAnswered) {
+  SimProgrammer sim(Config());
+  SendTask(sim, OP_WRITE, kVerifyErase, 256);  // four image reports expected
+  const uint8_t image[64] = {};
+  Send(sim, image, sizeof image);
+  Send(sim, image, sizeof image);
+  Replies(sim);
+  now += GetParam().pause;
+  Send(sim, ConnectRequest::kBytes.data(), ConnectRequest::kBytes.size());
+  const auto replies = Replies(sim);
+  if (GetParam().connectAnswered) {
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0][1], OP_CONNECT);
+    EXPECT_EQ(sim.PendingImageReports(), 0u);
+  } else {
+    EXPECT_TRUE(replies.empty());
+    EXPECT_EQ(sim.PendingImageReports(), 1u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pauses, SimProgrammerCutWrite,
+                         ::testing::Values(CutStreamCase{"WithinTheWatchdog", std::chrono::milliseconds(2000), false},
+                                           CutStreamCase{"BeyondTheWatchdog", std::chrono::milliseconds(2001), true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SimProgrammerDirect, AWriteNeverStreamedEndsAtTheWatchdogToo) {
+  SimProgrammer sim(Config());
+  SendTask(sim, OP_WRITE, kVerifyErase, 128);
+  Replies(sim);
+  now += std::chrono::milliseconds(2001);
+  SendTask(sim, OP_READ, {}, 64);
+  const auto replies = Replies(sim);
+  ASSERT_FALSE(replies.empty());
+  EXPECT_EQ(replies[0][1], OP_READ);
+}
+
+struct ReadSizeCase {
+  uint32_t size;
+  size_t dataReports;
+};
+void PrintTo(const ReadSizeCase& c, std::ostream* os) { *os << c.size; }
+
+class SimProgrammerReadSize : public SimProgrammerDirect, public ::testing::WithParamInterface<ReadSizeCase> {};
+
+// As many reports as the engine waits for: ceil(Size / 64), the last one full.
+TEST_P(SimProgrammerReadSize, SendsEveryStartedReport) {
+  SimProgrammer sim(Config());
+  SendTask(sim, OP_READ, {}, GetParam().size);
+  const auto replies = Replies(sim);
+  ASSERT_FALSE(replies.empty());
+  EXPECT_EQ(replies[0][1], OP_READ);
+  EXPECT_EQ(replies.size() - 1, GetParam().dataReports);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SimProgrammerReadSize,
+                         ::testing::Values(ReadSizeCase{0, 0}, ReadSizeCase{1, 1}, ReadSizeCase{64, 1},
+                                           ReadSizeCase{100, 2}, ReadSizeCase{16383, 256},
+                                           ReadSizeCase{16384, 256}));
+
+TEST(ExchangeTest, StuckCellsShowInTheReadBackAndFailTheVerify) {
+  // Bit 0 of 0x10 cannot be cleared, bit 7 of 0x20 cannot be set.
+  Exchange x({16384, true, 3, 12, {.stuckCells = {{0x10, 0x00, 0x01}, {0x20, 0x80, 0x00}}}});
+  std::vector<uint8_t> image(64, 0x00);
+  image[0x20] = 0xFF;
+  x.Write(image, kVerifyErase);
+  std::vector<uint8_t> held = image;
+  held[0x10] = 0x01;
+  held[0x20] = 0x7F;
+  const auto flash = x.sim.Flash();
+  EXPECT_EQ(std::vector<uint8_t>(flash.begin(), flash.begin() + 64), held);
+  EXPECT_THAT(x.Verdicts(), ElementsAre(0));
+  x.Read("NRF24LE1_16K");
+  EXPECT_EQ(x.ReadImage(64), held);
+}
+
+TEST(ExchangeTest, StuckCellsHoldThroughEraseAndSetFlash) {
+  Exchange x({16384, true, 3, 12, {.stuckCells = {{0, 0xF0, 0x00}, {1, 0x00, 0x0F}}}});
+  x.sim.SetFlash({0xFF, 0x00});
+  EXPECT_EQ(x.sim.Flash()[0], 0x0F);
+  EXPECT_EQ(x.sim.Flash()[1], 0x0F);
+  x.Write({0xAA}, kVerifyErase);  // the erase cannot set the stuck-at-0 bits either
+  EXPECT_EQ(x.sim.Flash()[0], 0x0A);
+  EXPECT_EQ(x.sim.Flash()[1], 0xFF);
 }
 
 TEST(SimProgrammerTest, RefusesAWriteLargerThanItsFlash) {
