@@ -26,7 +26,8 @@ struct SimHidPlatform::Device {
   std::mutex mutex;
   std::condition_variable changed;
   bool attached = true;
-  bool takesWrites = true;
+  bool takesWrites = config.takesOutputReports != 0;
+  int64_t writesTaken = 0;
   bool holdCompletedReads = false;
   steady_clock::time_point nextOutSlot{};
   steady_clock::time_point nextInSlot{};
@@ -138,6 +139,7 @@ class SimHandle : public hid::IHidHandle {
     if (shut_) return {HidIoResult::Cancelled};
     if (!d.attached) return {HidIoResult::Failed, 0, ENODEV};
     if (d.config.model) d.config.model->HandleOutputReport(report, size);
+    if (++d.writesTaken == d.config.takesOutputReports) d.takesWrites = false;
     d.changed.notify_all();  // a reader may be waiting for the reply
     return {HidIoResult::Ok, size, 0};
   }

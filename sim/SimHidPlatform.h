@@ -55,6 +55,9 @@ struct SimHidDeviceConfig {
   bool attributesUnreadable = false;
   bool capabilitiesUnreadable = false;
 
+  // After taking this many output reports the device stops taking them, as SetTakesWrites(false)
+  // would; SetTakesWrites(true) lets it take them again. Negative: no limit.
+  int takesOutputReports = -1;
   std::chrono::microseconds reportInterval{0};  // 0: no pacing; 1000: full-speed interrupt
   std::shared_ptr<ISimHidModel> model;          // null: takes writes and never answers
 };

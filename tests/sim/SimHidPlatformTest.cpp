@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <chrono>
 #include <future>
 #include <memory>
 
@@ -148,6 +149,31 @@ TEST(SimHidPlatform, HeldWritesWaitUntilTakenOrShutDown) {
   size_t written = 0;
   platform.UpdateModel(path, [&](ISimHidModel& m) { written = static_cast<SimQueueModel&>(m).Written().size(); });
   EXPECT_EQ(written, 1u);
+}
+
+// A device that stops taking output reports after a number of them, as a stalled programmer
+// does in the middle of an image stream.
+TEST(SimHidPlatform, StopsTakingWritesAfterItsLimit) {
+  SimHidPlatform platform;
+  auto model = std::make_shared<SimQueueModel>();
+  SimHidDeviceConfig config = Plain(model);
+  config.takesOutputReports = 3;
+  const std::string path = platform.Attach(config);
+  auto handle = platform.Open(path, HidAccess::ReadWrite, true, true).handle;
+  const uint8_t report[65] = {0, 1};
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(handle->Write(report, sizeof report, std::chrono::milliseconds(1000)).status, HidIoResult::Ok) << i;
+
+  const HidIoResult blocked = handle->Write(report, sizeof report, std::chrono::milliseconds(50));
+  EXPECT_EQ(blocked.status, HidIoResult::Failed);
+  EXPECT_EQ(blocked.error, ETIMEDOUT);
+
+  auto held = std::async(std::launch::async, [&] { return handle->Write(report, sizeof report); });
+  platform.SetTakesWrites(path, true);  // it takes them again
+  EXPECT_EQ(held.get().status, HidIoResult::Ok);
+  size_t written = 0;
+  platform.UpdateModel(path, [&](ISimHidModel& m) { written = static_cast<SimQueueModel&>(m).Written().size(); });
+  EXPECT_EQ(written, 4u);
 }
 
 TEST(SimHidPlatform, HandlesHonourTheirAccess) {
