@@ -1,5 +1,7 @@
 #include "app/Main.h"
 
+#include <algorithm>
+
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -31,6 +33,21 @@ namespace {
 
 constexpr int kClientWidth = 782;
 constexpr int kClientHeight = 405;
+
+// A caption that does not fit its control in the platform's font is given room up to the next
+// control on its row, so that no caption is cut off where a narrower font was planned for.
+void FitCaption(QWidget* control, int nextLeft) {
+  const int room = nextLeft - control->x() - 2;
+  const int wanted = control->sizeHint().width();
+  if (wanted > control->width()) control->resize(std::min(wanted, room), control->height());
+}
+
+// Keeps a control's bottom inside its parent when the toolkit's tabs take more room than planned.
+void KeepInside(QWidget* control, int plannedHeight) {
+  const QWidget* parent = control->parentWidget();
+  const int room = parent->height() - control->y();
+  control->resize(control->width(), std::max(0, std::min(plannedHeight, room)));
+}
 
 template <class Control>
 Control* Place(Control* control, const char* name, int left, int top, int width, int height) {
@@ -119,6 +136,12 @@ void TForm1::BuildIspPage() {
   chkResetDev = CheckBox(GroupBox4, "chkResetDev", "Reset  Run", true, 369, 73);
   BtnAuto = Button(GroupBox4, "BtnAuto", "Write[ F9 ]", 496, 16, 97, 57);
   btnRead = Button(GroupBox4, "btnRead", "Read", 626, 16, 80, 57);
+  FitCaption(lblFile, edtFile->x());
+  FitCaption(chkReload, chkEraseFlash->x());
+  FitCaption(chkEraseFlash, chkEncrypt->x());
+  FitCaption(chkEncrypt, chkVerify->x());
+  FitCaption(chkVerify, chkResetDev->x());
+  FitCaption(chkResetDev, BtnAuto->x());
 
   ProgressBar1 = Place(new QProgressBar(TabSheet1), "ProgressBar1", 24, 193, 657, 10);
   ProgressBar1->setRange(0, 100);
@@ -152,6 +175,8 @@ void TForm1::BuildHexPage() {
   btnSaveBin = Button(TabSheet4, "btnSaveBin", "Save BIN", 376, 4, 105, 25);
   HexEditor = Place(new widgets::HexEditor(TabSheet4), "HexEditor", 8, 34, 721, 308);
   HexEditor->setAccessibleName(QStringLiteral("Flash image"));
+  TabSheet2->installEventFilter(this);
+  TabSheet4->installEventFilter(this);
 }
 
 void TForm1::BuildAboutPage() {
@@ -190,7 +215,9 @@ void TForm1::BindLog() {
 }
 
 void TForm1::BindHandlers() {
-  connect(cbbDev, &QComboBox::currentTextChanged, this, EventHandler([this] { cbbDevChange(); }));
+  // The list changes when an entry is picked and when its text is edited.
+  connect(cbbDev, &QComboBox::currentIndexChanged, this, EventHandler([this] { cbbDevChange(); }));
+  connect(cbbDev, &QComboBox::editTextChanged, this, EventHandler([this] { cbbDevChange(); }));
   connect(btnDect, &QPushButton::clicked, this, EventHandler([this] { btnDectClick(); }));
   connect(btnRead, &QPushButton::clicked, this, EventHandler([this] { btnReadClick(); }));
   connect(BtnAuto, &QPushButton::clicked, this, EventHandler([this] { BtnAutoClick(); }));
@@ -278,6 +305,10 @@ void TForm1::DeviceChangeReady() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize) {
+    if (watched == TabSheet2) KeepInside(PageControl2, 377);
+    if (watched == TabSheet4) KeepInside(HexEditor, 308);
+  }
   if (watched == RichEdit1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
     RunEventHandler([this] { RichEdit1DblClick(); });
     return true;
@@ -324,6 +355,8 @@ void TForm1::ShowReadBack(const std::vector<uint8_t>& flash) {
 uint32_t TForm1::ImageSize() const { return static_cast<uint32_t>(HexEditor->GetDataSize()); }
 
 void TForm1::StartWatchdogTimer(std::chrono::milliseconds delay) { tmrTimeout->start(delay); }
+
+void TForm1::StopWatchdogTimer() { tmrTimeout->stop(); }
 
 void TForm1::LoadImageFile(const std::string& path) {
   imagePath_ = path;

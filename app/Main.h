@@ -132,6 +132,7 @@ class TForm1 : public QWidget, private ConsoleView {
   void ShowReadBack(const std::vector<uint8_t>& flash) override;
   uint32_t ImageSize() const override;
   void StartWatchdogTimer(std::chrono::milliseconds delay) override;
+  void StopWatchdogTimer() override;
 
   Settings settings_;
   std::string imagePath_;

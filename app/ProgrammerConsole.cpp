@@ -120,6 +120,14 @@ void ProgrammerConsole::ArmWatchdog() {
 // The watchdog is armed before the request goes out: a reply that comes back at once must find
 // it running, or its stop would come first and the countdown would then report a timeout for an
 // operation that finished.
+void ProgrammerConsole::StopWatchdog() {
+  watchdog_.Stop();
+  // The timer follows on the UI thread, unless an operation armed the watchdog again meanwhile.
+  host_.post([this] {
+    if (!watchdog_.Running()) view_.StopWatchdogTimer();
+  });
+}
+
 void ProgrammerConsole::Detect() {
   ArmWatchdog();
   engine_.Connect();
@@ -192,7 +200,7 @@ void ProgrammerConsole::ReadFinished(int32_t received) {
   char text[64];
   std::snprintf(text, sizeof text, "读FLASH完毕,%d byte", received);
   AppendLog(text);
-  watchdog_.Stop();
+  StopWatchdog();
   auto flash = std::make_shared<std::vector<uint8_t>>(engine_.Chip().FlashSize);
   engine_.CopyReadImage(0, flash->data(), flash->size());
   host_.post([this, flash] { view_.ShowReadBack(*flash); });
@@ -206,7 +214,7 @@ void ProgrammerConsole::OnEngineEvent(const EngineEvent& event) {
           [&](const IdentityEvent& e) {
             for (const std::string& line : IdentityCheckLines(engine_.Request(), e.reply.data()))
               AppendLog(line);
-            watchdog_.Stop();
+            StopWatchdog();
           },
           [&](const ReadProgressEvent& e) {
             if (e.received < size()) {
@@ -220,7 +228,7 @@ void ProgrammerConsole::OnEngineEvent(const EngineEvent& event) {
               host_.post([this, n = e.sent] { view_.SetProgressPosition(n); });
             } else {
               AppendLog("写FLASH完成");
-              watchdog_.Stop();
+              StopWatchdog();
             }
           },
           [&](const VerifyEvent& e) { AppendLog(e.agree ? "校验成功" : "校验失败"); },

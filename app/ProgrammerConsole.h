@@ -43,6 +43,7 @@ class ConsoleView {
   virtual void LoadImageFile(const std::string& path) = 0;
   // Starts, or starts again, the one-shot watchdog timer; its expiry calls WatchdogTimerFired.
   virtual void StartWatchdogTimer(std::chrono::milliseconds delay) = 0;
+  virtual void StopWatchdogTimer() = 0;
 };
 
 struct ConsoleHost {
@@ -85,6 +86,7 @@ class ProgrammerConsole {
   void AppendLog(const std::string& message) const;
   void UpdateCtrlStatus();
   void ArmWatchdog();
+  void StopWatchdog();
   bool SendReport(const uint8_t* bytes, size_t length);
   void ReadFinished(int32_t received);
 

@@ -11,6 +11,10 @@ packages=(
   libcurl4-openssl-dev              # HTTP transport of the update query
   libjsoncpp-dev                    # update reply parsing
   srecord                           # srec_cat: the independent Intel HEX reference in the tests
+  libxcb1-dev                       # the global F9 hot key (an X11 key grab)
+  qt6-qpa-plugins                   # Qt's xcb platform, so the window runs on an X11 desktop
+  fonts-wqy-microhei                # a CJK font: the log's Chinese messages must render
+  xvfb xauth xdotool                # window tests and screenshots on a virtual X display
 )
 
 missing=()

@@ -37,7 +37,11 @@ class RecordingView : public ConsoleView {
   }
   uint32_t ImageSize() const override { return imageSize; }
   void LoadImageFile(const std::string& path) override { reloaded.push_back(path); }
-  void StartWatchdogTimer(std::chrono::milliseconds delay) override { timerStarts.push_back(delay); }
+  void StartWatchdogTimer(std::chrono::milliseconds delay) override {
+    timerStarts.push_back(delay);
+    timerRunning = true;
+  }
+  void StopWatchdogTimer() override { timerRunning = false; }
 
   bool buttonsEnabled = true;
   int progressMax = 100;
@@ -47,6 +51,7 @@ class RecordingView : public ConsoleView {
   uint32_t imageSize = 0;
   std::vector<std::string> reloaded;
   std::vector<std::chrono::milliseconds> timerStarts;
+  bool timerRunning = false;
 };
 
 class ConsoleFixture : public ::testing::Test {

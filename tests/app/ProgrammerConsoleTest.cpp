@@ -226,6 +226,8 @@ TEST_P(Read, EndsWithTheWholeFlashInTheViewAndTheBarOneReportShort) {
   EXPECT_EQ(view.shown, flash);
   EXPECT_EQ(view.progress, static_cast<int>(c.flashSize) - 64);
   EXPECT_FALSE(console->Watchdog().Running());
+  Pump();
+  EXPECT_FALSE(view.timerRunning);
 }
 
 INSTANTIATE_TEST_SUITE_P(Chips, Read,

@@ -1,0 +1,91 @@
+#pragma once
+// The main window over a simulated programmer, on whatever Qt platform the test runs (offscreen
+// unless a display is given). The error box records its messages instead of opening.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTest>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ErrorBox.h"
+#include "app/HidBackend.h"
+#include "app/Main.h"
+#include "sim/SimHidModels.h"
+#include "sim/SimHidPlatform.h"
+#include "sim/SimProgrammer.h"
+
+namespace quillet::testing {
+
+class WindowFixture : public ::testing::Test {
+ protected:
+  WindowFixture() {
+    SetErrorPresenter([this](const QString& message) { errors.push_back(message.toStdString()); });
+  }
+  ~WindowFixture() override {
+    form.reset();
+    SetErrorPresenter(nullptr);
+  }
+
+  std::string AttachProgrammer(sim::SimProgrammerConfig config = {},
+                               std::chrono::microseconds pacing = {}) {
+    programmer = std::make_shared<sim::SimProgrammer>(config);
+    path = platform->Attach(sim::ProgrammerDeviceConfig(programmer, pacing));
+    return path;
+  }
+  // Plugging in after start: the attach reaches the window as a device change.
+  void Plug(sim::SimHidDeviceConfig config) { path = platform->Attach(std::move(config)); }
+
+  void Open() {
+    // Devices attached before the start are no news to the window.
+    while (platform->Changes().TakeChange()) {
+    }
+    TForm1::Settings settings;
+    settings.backend = SimulatedHidBackend(platform);
+    settings.updateServiceHost = "127.0.0.1:9";  // refused at once: no network, no waiting
+    form = std::make_unique<TForm1>(std::move(settings));
+    form->show();
+  }
+
+  void ClearLog() {
+    QCoreApplication::processEvents();
+    QTest::mouseDClick(form->RichEdit1->viewport(), Qt::LeftButton);
+  }
+
+  // The log's messages without their time stamps, once the queued lines have been shown.
+  std::vector<std::string> Messages() {
+    QCoreApplication::processEvents();
+    std::vector<std::string> out;
+    static const QRegularExpression stamp(QStringLiteral("^\\[[^\\]]*\\]  "));
+    for (QString line : form->RichEdit1->toPlainText().split(QLatin1Char('\n'))) {
+      if (line.isEmpty()) continue;
+      out.push_back(line.remove(stamp).toStdString());
+    }
+    return out;
+  }
+  bool Shown(const std::string& message) {
+    const auto m = Messages();
+    return std::find(m.begin(), m.end(), message) != m.end();
+  }
+  // A hang guard while the event loop runs, not a timing check.
+  bool WaitForMessage(const std::string& message, int ms = 10000) {
+    return QTest::qWaitFor([&] { return Shown(message); }, ms);
+  }
+  int Count(const std::string& prefix) {
+    int n = 0;
+    for (const auto& m : Messages()) n += m.rfind(prefix, 0) == 0;
+    return n;
+  }
+
+  std::shared_ptr<sim::SimHidPlatform> platform = std::make_shared<sim::SimHidPlatform>();
+  std::shared_ptr<sim::SimProgrammer> programmer;
+  std::string path;
+  std::unique_ptr<TForm1> form;
+  std::vector<std::string> errors;
+};
+
+}  // namespace quillet::testing

@@ -1,0 +1,339 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <random>
+
+#include "tests/app/WindowFixture.h"
+#include "widgets/HexEditor.h"
+
+namespace quillet {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+using testing::WindowFixture;
+
+const char kOpened[] = "编程器已打开nRF24LE1/LU1 Programmer SIM000001";
+const char kHotKeyRefused[] = "热键注册失败";
+
+std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::vector<uint8_t> bytes(size);
+  for (auto& b : bytes) b = static_cast<uint8_t>(gen());
+  return bytes;
+}
+
+class Window : public WindowFixture {
+ protected:
+  // An image in both stores, as a file load leaves it.
+  void LoadImage(const std::vector<uint8_t>& image) {
+    form->Engine().EditWriteImage(
+        [&](uint8_t* buffer, size_t) { std::copy(image.begin(), image.end(), buffer); });
+    form->HexEditor->SetDataSize(static_cast<int>(image.size()));
+    form->HexEditor->WriteBuffer(image.data(), 0, static_cast<int>(image.size()));
+  }
+  void ChooseChip(const char* name) {
+    form->cbbDev->setCurrentIndex(form->cbbDev->findText(QLatin1String(name)));
+  }
+};
+
+// ---- start-up -------------------------------------------------------------------------------
+
+TEST_F(Window, StartsWithTheProgrammerConnectedAndTheVersionInTheCaption) {
+  AttachProgrammer();
+  Open();
+  ASSERT_TRUE(WaitForMessage("芯片已连接！"));
+  // Offscreen has no global hot keys: the refusal follows the connection lines.
+  EXPECT_THAT(Messages(), ElementsAre("HID 设备已打开", kOpened, "连接编程器", kHotKeyRefused,
+                                      "编程器通讯成功：固件类型3 版本12 ", "芯片已连接！"));
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Quillet V200"));
+  EXPECT_TRUE(form->btnRead->isEnabled());
+  EXPECT_TRUE(form->BtnAuto->isEnabled());
+  EXPECT_THAT(errors, IsEmpty());
+}
+
+TEST_F(Window, StartsWithoutAProgrammerWithButtonsEnabledAndNothingSent) {
+  Open();
+  EXPECT_THAT(Messages(), ElementsAre(kHotKeyRefused));
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Quillet V200"));
+  EXPECT_FALSE(form->HidIO1().GetActive());
+  EXPECT_TRUE(form->btnRead->isEnabled());
+  EXPECT_TRUE(form->BtnAuto->isEnabled());
+}
+
+TEST_F(Window, AProgrammerThatCannotBeOpenedShowsTheErrorAndSkipsTheRestOfStartUp) {
+  auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
+  config.refusedAccess = {hid::HidAccess::ReadWrite, hid::HidAccess::ReadOnly,
+                          hid::HidAccess::WriteOnly, hid::HidAccess::None};
+  platform->Attach(config);
+  Open();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_THAT(errors[0], StartsWith("Permission denied"));
+  EXPECT_THAT(errors[0], HasSubstr("70-quillet.rules"));
+  // No hot key, no version, no update query; the window still works.
+  EXPECT_THAT(Messages(), ElementsAre("HID 设备出错 "));
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Quillet"));
+  EXPECT_FALSE(form->btnRead->isEnabled());
+  EXPECT_FALSE(form->BtnAuto->isEnabled());
+  form->btnDect->click();
+  EXPECT_TRUE(Shown("连接编程器"));
+}
+
+TEST_F(Window, ControlsStartWithTheirCaptionsAndDefaults) {
+  Open();
+  EXPECT_EQ(form->size(), QSize(782, 405));
+  EXPECT_EQ(form->minimumSize(), form->maximumSize());  // not resizable
+  EXPECT_EQ(form->cbbDev->currentText(), QStringLiteral("Select Device"));
+  EXPECT_EQ(form->cbbDev->currentIndex(), -1);
+  EXPECT_EQ(form->cbbDev->count(), 3);
+  struct Box {
+    QCheckBox* box;
+    const char* caption;
+    bool checked;
+  };
+  for (const Box& b : {Box{form->chkReload, "Reload Hex", true}, Box{form->chkEraseFlash, "Erase Flash", true},
+                       Box{form->chkEncrypt, "encry", false}, Box{form->chkVerify, "Verify", true},
+                       Box{form->chkResetDev, "Reset  Run", true}}) {
+    EXPECT_EQ(b.box->text(), QLatin1String(b.caption));
+    EXPECT_EQ(b.box->isChecked(), b.checked) << b.caption;
+  }
+  EXPECT_EQ(form->chkReload->toolTip(),
+            QStringLiteral("自动重新载入上一次使用的编程文件，不用再每次编译后手动按载入编程文件"));
+  EXPECT_EQ(form->BtnAuto->text(), QStringLiteral("Write[ F9 ]"));
+  EXPECT_EQ(form->PageControl1->currentIndex(), 0);
+  EXPECT_EQ(form->PageControl2->tabText(form->PageControl2->currentIndex()), QStringLiteral("Flash"));
+  EXPECT_EQ(form->ProgressBar1->maximum(), 100);
+  EXPECT_EQ(form->HexEditor->GetDataSize(), 0);
+}
+
+TEST_F(Window, EveryControlWithoutACaptionHasAnAccessibleName) {
+  Open();
+  for (QWidget* w : std::initializer_list<QWidget*>{form->RichEdit1, form->edtFile, form->edtFlashSize,
+                                                    form->cbbDev, form->ProgressBar1, form->HexEditor}) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    ASSERT_NE(a, nullptr) << w->objectName().toStdString();
+    EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << w->objectName().toStdString();
+  }
+}
+
+TEST_F(Window, TabOrderFollowsTheRowsOfTheIspPage) {
+  Open();
+  std::vector<QWidget*> expected{form->BtnLoadFile, form->edtFile,       form->cbbDev,
+                                 form->btnDect,     form->chkVerify,     form->BtnAuto,
+                                 form->chkEraseFlash, form->chkResetDev, form->chkEncrypt,
+                                 form->chkReload,   form->btnRead,       form->RichEdit1};
+  for (size_t i = 1; i < expected.size(); ++i) {
+    QWidget* next = expected[i - 1]->nextInFocusChain();
+    // Widgets that take no focus from Tab are passed over, and a combo box's line edit is part of it.
+    while (next && (!(next->focusPolicy() & Qt::TabFocus) || next->parentWidget() == expected[i - 1]))
+      next = next->nextInFocusChain();
+    EXPECT_EQ(next, expected[i]) << expected[i - 1]->objectName().toStdString() << " -> "
+                                 << (next ? next->objectName().toStdString() : "null");
+  }
+}
+
+// ---- operations -----------------------------------------------------------------------------
+
+TEST_F(Window, DetectLogsTheIdentity) {
+  sim::SimProgrammerConfig config;
+  config.chipConnected = false;
+  AttachProgrammer(config);
+  Open();
+  ASSERT_TRUE(WaitForMessage("芯片未连接！请确认：连接正确/模块OK/线接触良好"));
+  ClearLog();
+  form->btnDect->click();
+  ASSERT_TRUE(WaitForMessage("芯片未连接！请确认：连接正确/模块OK/线接触良好"));
+  EXPECT_THAT(Messages(), ElementsAre("连接编程器", "编程器通讯成功：固件类型3 版本12 ",
+                                      "芯片未连接！请确认：连接正确/模块OK/线接触良好"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form->tmrTimeout->isActive(); }, 10000));
+}
+
+struct ReadCase {
+  const char* chip;
+  uint32_t flashSize;
+};
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.chip; }
+class WindowRead : public Window, public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(WindowRead, ShowsTheChipInTheHexViewWithTheBarOneReportShort) {
+  sim::SimProgrammerConfig config;
+  config.flashSize = GetParam().flashSize;
+  AttachProgrammer(config);
+  const auto flash = RandomBytes(GetParam().flashSize, GetParam().flashSize);
+  programmer->SetFlash(flash);
+  Open();
+  ChooseChip(GetParam().chip);
+  form->btnRead->click();
+  EXPECT_EQ(form->ProgressBar1->maximum(), static_cast<int>(GetParam().flashSize));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->HexEditor->GetDataSize() > 0; }, 10000));
+  const QByteArray shown = form->HexEditor->Data();
+  EXPECT_EQ(std::vector<uint8_t>(shown.begin(), shown.end()), flash);
+  EXPECT_EQ(form->ProgressBar1->value(), static_cast<int>(GetParam().flashSize) - 64);
+  EXPECT_TRUE(Shown("读FLASH完毕," + std::to_string(GetParam().flashSize) + " byte"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form->tmrTimeout->isActive(); }, 10000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, WindowRead,
+                         ::testing::Values(ReadCase{"NRF24LE1_16K", 16384},
+                                           ReadCase{"NRF24LU1_32K", 32768}),
+                         [](const auto& info) { return std::string(info.param.chip); });
+
+struct WriteCase {
+  const char* name;
+  bool corruptChecksum;
+  const char* result;
+};
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+class WindowWrite : public Window, public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(WindowWrite, ProgramsTheImageAndReportsTheVerify) {
+  sim::SimProgrammerConfig config;
+  config.faults.corruptChecksum = GetParam().corruptChecksum;
+  AttachProgrammer(config);
+  Open();
+  ASSERT_TRUE(WaitForMessage("芯片已连接！"));
+  const auto image = RandomBytes(4000, 3);
+  LoadImage(image);
+  form->chkReload->setChecked(false);
+  form->BtnAuto->click();
+  ASSERT_TRUE(WaitForMessage(GetParam().result));
+  EXPECT_EQ(Count("写FLASH完成"), 1);
+  const auto flash = programmer->Flash();
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+  EXPECT_EQ(form->ProgressBar1->maximum(), 4000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Verify, WindowWrite,
+                         ::testing::Values(WriteCase{"Agrees", false, "校验成功"},
+                                           WriteCase{"Differs", true, "校验失败"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct RefusalCase {
+  const char* name;
+  bool reload;
+  int imageSize;
+  const char* line;
+};
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+class WindowWriteRefusal : public Window, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(WindowWriteRefusal, LogsWhyAndStartsNothing) {
+  AttachProgrammer();
+  Open();
+  ASSERT_TRUE(WaitForMessage("芯片已连接！"));
+  ClearLog();
+  form->chkReload->setChecked(GetParam().reload);
+  if (GetParam().imageSize) LoadImage(std::vector<uint8_t>(GetParam().imageSize, 0x5A));
+  form->BtnAuto->click();
+  QTest::qWait(50);
+  EXPECT_THAT(Messages(), ElementsAre("写FLASH", GetParam().line));
+  EXPECT_EQ(programmer->PendingImageReports(), 0u);
+  EXPECT_FALSE(form->tmrTimeout->isActive());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, WindowWriteRefusal,
+    ::testing::Values(RefusalCase{"ReloadWithNoFileLoaded", true, 100, "File Not Exists!"},
+                      RefusalCase{"NothingLoaded", false, 0, "请载入烧录文件！"},
+                      RefusalCase{"LargerThanTheChip", false, 16385, "烧录文件超过芯片容量！"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- plug and unplug ------------------------------------------------------------------------
+
+TEST_F(Window, UnplugDuringAReadClosesOnceAndReplugConnectsAgain) {
+  AttachProgrammer({}, std::chrono::milliseconds(1));
+  Open();
+  ASSERT_TRUE(WaitForMessage("芯片已连接！"));
+  form->btnRead->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->ProgressBar1->value() >= 1024; }, 10000));
+  ClearLog();
+  ASSERT_TRUE(platform->Detach(path));
+  ASSERT_TRUE(WaitForMessage("DeviceChange"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form->btnRead->isEnabled(); }, 10000));
+  EXPECT_THAT(Messages(), ElementsAre("HID 设备已关闭 ", "DeviceChange"));
+  EXPECT_FALSE(form->BtnAuto->isEnabled());
+  EXPECT_EQ(form->HexEditor->GetDataSize(), 0);  // an unfinished read shows nothing
+
+  ClearLog();
+  Plug(sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>()));
+  ASSERT_TRUE(WaitForMessage("芯片已连接！"));
+  // The stalled read's watchdog may add its time-out line: the connection lines come first.
+  auto m = Messages();
+  ASSERT_GE(m.size(), 6u);
+  EXPECT_THAT(std::vector<std::string>(m.begin(), m.begin() + 6),
+              ElementsAre("DeviceChange", "HID 设备已打开", kOpened, "连接编程器",
+                          "编程器通讯成功：固件类型3 版本12 ", "芯片已连接！"));
+  EXPECT_TRUE(form->btnRead->isEnabled());
+  EXPECT_TRUE(form->BtnAuto->isEnabled());
+}
+
+TEST_F(Window, AnErrorInADeviceChangeGoesToTheErrorBoxAndTheWindowGoesOn) {
+  Open();
+  auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
+  config.refusedAccess = {hid::HidAccess::ReadWrite, hid::HidAccess::ReadOnly,
+                          hid::HidAccess::WriteOnly, hid::HidAccess::None};
+  Plug(config);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !errors.empty(); }, 10000));
+  EXPECT_THAT(errors[0], StartsWith("Permission denied"));
+  EXPECT_THAT(Messages(), ElementsAre(kHotKeyRefused, "DeviceChange", "HID 设备出错 "));
+  form->btnDect->click();
+  EXPECT_TRUE(Shown("连接编程器"));
+}
+
+// ---- watchdog -------------------------------------------------------------------------------
+
+TEST_F(Window, TwoDetectClicksWithoutAProgrammerTimeOutOnce) {
+  Open();
+  form->btnDect->click();
+  QTest::qWait(1500);
+  form->btnDect->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Count("操作超时") > 0; }, 10000));
+  QTest::qWait(2500);
+  EXPECT_THAT(Messages(), ElementsAre(kHotKeyRefused, "连接编程器", "连接编程器", "操作超时 0  0"));
+}
+
+TEST_F(Window, AStalledReadTimesOutWithWhatArrived) {
+  sim::SimProgrammerConfig config;
+  config.faults.stallAfterDataReports = 16;
+  AttachProgrammer(config);
+  Open();
+  ASSERT_TRUE(WaitForMessage("芯片已连接！"));
+  form->btnRead->click();
+  ASSERT_TRUE(WaitForMessage("操作超时 1024  16384"));
+  EXPECT_EQ(form->Engine().State(), Idle);
+  EXPECT_EQ(form->HexEditor->GetDataSize(), 0);
+}
+
+// ---- log ------------------------------------------------------------------------------------
+
+TEST_F(Window, DoubleClickClearsTheLogAndTheNextLineComesFirst) {
+  Open();
+  ASSERT_FALSE(Messages().empty());
+  QTest::mouseDClick(form->RichEdit1->viewport(), Qt::LeftButton);
+  EXPECT_THAT(Messages(), IsEmpty());
+  form->btnDect->click();
+  EXPECT_THAT(Messages(), ElementsAre("连接编程器"));
+}
+
+TEST_F(Window, ATypedChipNameThatIsNoEntryChangesNothing) {
+  Open();
+  form->cbbDev->setEditText(QStringLiteral("NRF24LU1_32K"));
+  EXPECT_EQ(form->Engine().Chip().FlashSize, 16384u);
+  form->cbbDev->setCurrentIndex(2);
+  EXPECT_EQ(form->Engine().Chip().FlashSize, 32768u);
+  form->cbbDev->setEditText(QStringLiteral("nrf24lu1_32k"));
+  EXPECT_EQ(form->Engine().Chip().FlashSize, 32768u);
+}
+
+}  // namespace
+}  // namespace quillet
