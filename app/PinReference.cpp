@@ -29,9 +29,10 @@ constexpr const char* kCells[kPinGridRows][kPinGridColumns] = {
 // Rows as tall as the grid's 281-pixel box allows for a header and ten pins.
 constexpr int kPinGridRowHeight = 24;
 
-// Sets the item's text, creating a read-only item where there is none yet.
+// A read-only cell. The widths are tight for some fonts, so the full text is also the tooltip.
 void SetCell(QTableWidgetItem* item, const QString& text) {
   item->setText(text);
+  item->setToolTip(text);
   item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
 }

@@ -52,6 +52,9 @@ TEST(PinGridTest, HoldsTheSixtySixCellsWithTheirWidthsReadOnly) {
         EXPECT_EQ(CellText(grid, row, column), QString::fromUtf8(kExpected[row][column]))
             << "row " << row << ", column " << column;
         EXPECT_EQ(PinGridCell(row, column), QString::fromUtf8(kExpected[row][column]));
+        if (row > 0) {
+          EXPECT_EQ(grid.item(row - 1, column)->toolTip(), QString::fromUtf8(kExpected[row][column]));
+        }
       }
     }
     const int widths[] = {30, 52, 90, 90, 87, 96};
@@ -65,6 +68,8 @@ TEST(PinGridTest, CellsCannotBeEdited) {
   FillPinGrid(grid);
   grid.resize(457, 281);
   grid.show();
+  // The view warns about each refused edit; those warnings are what this test expects.
+  const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
   for (int row = 0; row < grid.rowCount(); ++row) {
     for (int column = 0; column < grid.columnCount(); ++column) {
       QTableWidgetItem* item = grid.item(row, column);
@@ -73,6 +78,7 @@ TEST(PinGridTest, CellsCannotBeEdited) {
       grid.editItem(item);  // what a double click or F2 would ask
     }
   }
+  qInstallMessageHandler(previous);
   EXPECT_TRUE(grid.findChildren<QLineEdit*>().isEmpty());
 }
 
