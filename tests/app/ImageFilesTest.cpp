@@ -7,7 +7,10 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QApplication>
 #include <QFile>
+#include <QFileDialog>
+#include <QTimer>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <climits>
@@ -549,6 +552,63 @@ TEST_F(ImageFilesTest, ImagesLargerThanWriteImageAreRefused) {
     EXPECT_EQ(log, std::vector<std::string>{"文件过大，未载入：" + path + "  " + std::to_string(c.size) +
                                            " Bytes，缓冲区 524288 Bytes"});
   }
+}
+
+// Answers the next modal file dialog: `check` sees it, then it is accepted with `name` selected (or
+// rejected for an empty name).
+void AnswerNextFileDialog(std::function<void(QFileDialog&)> check, QString name) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, check = std::move(check), name] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    timer->stop();
+    timer->deleteLater();
+    check(*dialog);
+    if (name.isEmpty()) {
+      dialog->reject();
+    } else {
+      dialog->selectFile(name);
+      static_cast<QDialog*>(dialog)->accept();  // public in QDialog, protected in QFileDialog
+    }
+  });
+  timer->start();
+}
+
+TEST(DefaultDialogsTest, AskWithTheFiltersTitleAndExtensionAndReturnTheChoice) {
+  // A desktop's own dialogs are not QFileDialogs this test could answer.
+  QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString image = dir.filePath("fw.hex");
+  ASSERT_TRUE(QFile(image).open(QIODevice::WriteOnly));
+  const ImageFiles::Dialogs dialogs = ImageFiles::DefaultDialogs(nullptr);
+
+  AnswerNextFileDialog(
+      [](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
+        EXPECT_EQ(dialog.nameFilters(), (QStringList{"烧写文件(*.hex *.bin)", "All (*)"}));
+        EXPECT_EQ(dialog.selectedNameFilter(), "烧写文件(*.hex *.bin)");
+      },
+      image);
+  EXPECT_EQ(dialogs.chooseImageFile(kImageFileFilter), image.toStdString());
+  AnswerNextFileDialog([](QFileDialog&) {}, QString());
+  EXPECT_EQ(dialogs.chooseImageFile(kImageFileFilter), std::nullopt);
+
+  // The extension is added to a bare name, and an existing file is replaced without a question.
+  AnswerNextFileDialog(
+      [](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_EQ(dialog.windowTitle(), "请输入文件名");
+        EXPECT_EQ(dialog.nameFilters(), QStringList{"二进制文件(*.bin)"});
+        EXPECT_EQ(dialog.defaultSuffix(), "bin");
+        EXPECT_TRUE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
+      },
+      dir.filePath("chip"));
+  EXPECT_EQ(dialogs.chooseSaveFile(kSaveBinTitle, kSaveBinFilter, kSaveBinSuffix),
+            dir.filePath("chip.bin").toStdString());
+  AnswerNextFileDialog([](QFileDialog&) {}, QString());
+  EXPECT_EQ(dialogs.chooseSaveFile(kSaveBinTitle, kSaveBinFilter, kSaveBinSuffix), std::nullopt);
 }
 
 }  // namespace
