@@ -1,7 +1,16 @@
 // Arbitrary report sequences into the engine, interleaved with what the UI thread may do.
-// Input: 5 bytes of task set-up (chip, u32 Size), then records of one control byte followed by
-// up to 64 payload bytes; the control's low 7 bits give the payload length (cut at 64), bit 7
-// asks for a UI action first.
+// Input: 4 bytes of set-up, then records of one control byte followed by up to 64 payload bytes.
+// Set-up: byte 0 picks the chip (low bits) and the task (bit 7: read, else write); bytes 1-2 give
+// the task's Size, up to kLargestSize; byte 3, when not zero, is the number of the report send
+// that fails, as a device that stops taking reports does.
+//
+// Sizes stay small: the engine treats every Size alike apart from its 64-byte steps, while each
+// stream report and checksummed byte costs time, so large sizes would only slow the search. The
+// ends of the 512 KiB buffers are the engine tests' business. A record's control byte gives the payload length in its low 7
+// bits (cut at 64); bit 7 asks for a UI action first.
+//
+// One engine serves the whole run, as in the program; each input first puts it back into the
+// same known state, so that every input behaves the same whenever it runs.
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,27 +20,58 @@
 
 using namespace quillet;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static CPro engine;  // one engine for the run, as in the program: state carries over
-  static bool hooked = false;
-  if (!hooked) {
-    engine.SetSendReport([](const uint8_t* bytes, size_t length) {
-      if (length > kPayloadSize && length != 0) std::abort();  // the engine never sends more than a chunk
-      volatile uint8_t sink = length ? bytes[length - 1] : 0;
+namespace {
+
+constexpr uint32_t kLargestSize = 1024;  // 16 reports
+
+uint32_t sendsLeft = 0;  // 0: every send succeeds; else the send that brings it to 0 fails
+
+CPro& Engine() {
+  static CPro* engine = [] {
+    auto* e = new CPro;
+    e->SetSendReport([](const uint8_t* bytes, size_t length) {
+      if (length > kPayloadSize || length == 0) std::abort();  // never more than one chunk
+      volatile uint8_t sink = bytes[length - 1];
       (void)sink;
+      return sendsLeft == 0 || --sendsLeft != 0;
     });
-    engine.SetEngineEvent([](int code, const void* payload) {
+    e->SetEngineEvent([](int code, const void* payload) {
       if (code == EVT_LOG) (void)std::strlen(static_cast<const char*>(payload));
     });
-    engine.SetAppendLog([](const std::string&) {});
-    hooked = true;
-  }
-  if (size < 5) return 0;
-  engine.SelectChip(kChipCatalogue[data[0] % 3].name);
-  const uint32_t taskSize = LoadU32(data + 1);
-  engine.EditTask([&](ProgrammerTask& t) { FillTask(t, data[0] & 0x80 ? OP_READ : OP_WRITE, {}, taskSize); });
-  data += 5;
-  size -= 5;
+    e->SetAppendLog([](const std::string&) {});
+    return e;
+  }();
+  return *engine;
+}
+
+// Idle, no bytes received, the task record all zero but for the input's fields, the chosen chip.
+// The write image is never edited here, so it stays as built; the read image is never read back
+// by the engine itself.
+void Reset(CPro& engine, const ChipInfo& chip, uint8_t op, uint32_t size) {
+  engine.SetState(Idle);
+  engine.SelectChip(chip.name);
+  engine.EditTask([](ProgrammerTask& t) {
+    t.bytes.fill(0);
+    FillTask(t, OP_WRITE, {}, 0);
+  });
+  // A write-ready reply with Size 0 sets Received to 0 and sends nothing.
+  const uint8_t writeReady[1] = {OP_WRITE};
+  engine.HandleReport(writeReady, sizeof writeReady);
+  engine.EditTask([&](ProgrammerTask& t) { FillTask(t, op, {}, size); });
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 4) return 0;
+  CPro& engine = Engine();
+  const ChipInfo& chip = kChipCatalogue[(data[0] & 0x7F) % 3];
+  const uint32_t taskSize = LoadU16(data + 1) % (kLargestSize + 1);
+  sendsLeft = 0;
+  Reset(engine, chip, data[0] & 0x80 ? OP_READ : OP_WRITE, taskSize);
+  sendsLeft = data[3];
+  data += 4;
+  size -= 4;
 
   while (size > 0) {
     const uint8_t control = *data++;
