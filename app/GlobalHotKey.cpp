@@ -46,6 +46,8 @@ xcb_keycode_t KeycodeOf(xcb_connection_t* c, xcb_keysym_t wanted) {
 
 }  // namespace
 
+uint8_t X11KeycodeOfF9(xcb_connection_t* connection) { return KeycodeOf(connection, kF9); }
+
 GlobalHotKey::GlobalHotKey(QObject* context, std::function<void()> pressed)
     : context_(context), pressed_(std::move(pressed)) {}
 
@@ -55,7 +57,7 @@ bool GlobalHotKey::Register() {
   if (Registered()) return true;
   xcb_connection_t* c = PlatformConnection();
   if (!c) return false;
-  keycode_ = KeycodeOf(c, kF9);
+  keycode_ = X11KeycodeOfF9(c);
   if (!keycode_) return false;
   connection_ = c;
   for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it)) {

@@ -10,7 +10,12 @@
 #include <functional>
 #include <vector>
 
+struct xcb_connection_t;
+
 namespace quillet {
+
+// The keycode that carries F9 on the X server's keyboard map; 0 when none does.
+uint8_t X11KeycodeOfF9(xcb_connection_t* connection);
 
 class GlobalHotKey : public QAbstractNativeEventFilter {
  public:

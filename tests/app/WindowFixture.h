@@ -80,6 +80,10 @@ class WindowFixture : public ::testing::Test {
     for (const auto& m : Messages()) n += m.rfind(prefix, 0) == 0;
     return n;
   }
+  int Occurrences(const std::string& message) {
+    const auto m = Messages();
+    return static_cast<int>(std::count(m.begin(), m.end(), message));
+  }
 
   std::shared_ptr<sim::SimHidPlatform> platform = std::make_shared<sim::SimHidPlatform>();
   std::shared_ptr<sim::SimProgrammer> programmer;

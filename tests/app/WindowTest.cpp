@@ -207,7 +207,7 @@ TEST_P(WindowWrite, ProgramsTheImageAndReportsTheVerify) {
   form->chkReload->setChecked(false);
   form->BtnAuto->click();
   ASSERT_TRUE(WaitForMessage(GetParam().result));
-  EXPECT_EQ(Count("写FLASH完成"), 1);
+  EXPECT_EQ(Occurrences("写FLASH完成"), 1);
   const auto flash = programmer->Flash();
   EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
   EXPECT_EQ(form->ProgressBar1->maximum(), 4000);
