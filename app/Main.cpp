@@ -21,9 +21,11 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
+#include <QUrl>
 
 #include "app/ErrorBox.h"
 #include "app/GlobalHotKey.h"
+#include "app/PinReference.h"
 #include "widgets/HexEditor.h"
 #include "widgets/LinkLabel.h"
 
@@ -39,7 +41,8 @@ constexpr int kClientHeight = 405;
 void FitCaption(QWidget* control, int nextLeft) {
   const int room = nextLeft - control->x() - 2;
   const int wanted = control->sizeHint().width();
-  if (wanted > control->width()) control->resize(std::min(wanted, room), control->height());
+  if (wanted > control->width())
+    control->resize(std::max(control->width(), std::min(wanted, room)), control->height());
 }
 
 // Keeps a control's bottom inside its parent when the toolkit's tabs take more room than planned.
@@ -80,7 +83,7 @@ TForm1::TForm1(Settings settings, QWidget* parent)
   BuildHexPage();
   BuildAboutPage();
   SetTabOrder();
-  imagePath_.clear();
+  BindImageFiles();
   console_ = std::make_unique<ProgrammerConsole>(
       engine_, *hid_, static_cast<ConsoleView&>(*this),
       ConsoleHost{[this](const std::string& m) { AppendLog(m); },
@@ -183,13 +186,21 @@ void TForm1::BuildAboutPage() {
   TabSheet3 = new QWidget;
   TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
   PageControl1->addTab(TabSheet3, QStringLiteral("About"));
-  StringGrid1 = Place(new QTableWidget(11, 6, TabSheet3), "StringGrid1", 24, 45, 457, 281);
-  StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  StringGrid1 = Place(new QTableWidget(TabSheet3), "StringGrid1", 24, 45, 457, 281);
   StringGrid1->setAccessibleName(QStringLiteral("Connector pins"));
-  LinkLabel1 = Place(new widgets::LinkLabel(TabSheet3), "LinkLabel1", 532, 49, 145, 13);
-  Label1 = Place(new QLabel(TabSheet3), "Label1", 554, 85, 105, 13);
+  LinkLabel1 = Place(new widgets::LinkLabel(QLatin1String(kDocumentationCaption),
+                                            QUrl(QLatin1String(kDocumentationUrl)), TabSheet3),
+                     "LinkLabel1", 532, 49, 145, 13);
+  Label1 = Place(new QLabel(QLatin1String(kContactAddress), TabSheet3), "Label1", 554, 85, 105, 13);
+  FitCaption(LinkLabel1, kClientWidth - 8);
+  FitCaption(Label1, kClientWidth - 8);
   Image1 = Place(new QLabel(TabSheet3), "Image1", 496, 144, 229, 177);
+  Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Image1->setPixmap(ConnectorPicture());
   Image1->setAccessibleName(QStringLiteral("Connector picture"));
+  Image1->setAccessibleDescription(QStringLiteral(
+      "Ten-pin header. Left column top to bottom: GND, SCSN, PROG, SMOSI, VCC. Right column top "
+      "to bottom: GND, SMISO, SSCK, RST, VCC."));
   tmrTimeout = new QTimer(this);
   tmrTimeout->setObjectName(QStringLiteral("tmrTimeout"));
   tmrTimeout->setSingleShot(true);
@@ -214,6 +225,13 @@ void TForm1::BindLog() {
   RichEdit1->viewport()->installEventFilter(this);
 }
 
+// Holds ImagePath, empty until a file is loaded.
+void TForm1::BindImageFiles() {
+  imageFiles_ = std::make_unique<ImageFiles>(
+      engine_, *HexEditor, *edtFile, *edtFlashSize, [this](const std::string& m) { AppendLog(m); },
+      settings_.positionalArguments, ImageFiles::DefaultDialogs(this));
+}
+
 void TForm1::BindHandlers() {
   // The list changes when an entry is picked and when its text is edited.
   connect(cbbDev, &QComboBox::currentIndexChanged, this, EventHandler([this] { cbbDevChange(); }));
@@ -221,6 +239,15 @@ void TForm1::BindHandlers() {
   connect(btnDect, &QPushButton::clicked, this, EventHandler([this] { btnDectClick(); }));
   connect(btnRead, &QPushButton::clicked, this, EventHandler([this] { btnReadClick(); }));
   connect(BtnAuto, &QPushButton::clicked, this, EventHandler([this] { BtnAutoClick(); }));
+  connect(BtnLoadFile, &QPushButton::clicked, this,
+          EventHandler([this] { imageFiles_->BtnLoadFileClick(); }));
+  connect(btnSetFlashSize, &QPushButton::clicked, this,
+          EventHandler([this] { imageFiles_->btnSetFlashSizeClick(); }));
+  connect(btnSaveBin, &QPushButton::clicked, this,
+          EventHandler([this] { imageFiles_->btnSaveBinClick(); }));
+  connect(PageControl1, &QTabWidget::currentChanged, this, EventHandler([this] {
+            if (PageControl1->currentWidget() == TabSheet3) TabSheet3Show();
+          }));
   connect(tmrTimeout, &QTimer::timeout, this,
           EventHandler([this] { console_->WatchdogTimerFired(); }));
 }
@@ -295,7 +322,7 @@ void TForm1::btnDectClick() { console_->Detect(); }
 void TForm1::btnReadClick() { console_->Read(CheckedFlags()); }
 
 void TForm1::BtnAutoClick() {
-  console_->Write(CheckedFlags(), chkReload->isChecked(), imagePath_);
+  console_->Write(CheckedFlags(), chkReload->isChecked(), imageFiles_->ImagePath());
 }
 
 void TForm1::DeviceChangeReady() {
@@ -358,9 +385,8 @@ void TForm1::StartWatchdogTimer(std::chrono::milliseconds delay) { tmrTimeout->s
 
 void TForm1::StopWatchdogTimer() { tmrTimeout->stop(); }
 
-void TForm1::LoadImageFile(const std::string& path) {
-  imagePath_ = path;
-  edtFile->setText(QString::fromStdString(path));
-}
+void TForm1::LoadImageFile(const std::string& path) { imageFiles_->LoadImageFile(path); }
+
+void TForm1::TabSheet3Show() { FillPinGrid(*StringGrid1); }
 
 }  // namespace quillet

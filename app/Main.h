@@ -11,6 +11,7 @@
 
 #include "app/ActivityLog.h"
 #include "app/HidBackend.h"
+#include "app/ImageFiles.h"
 #include "app/ProgrammerConsole.h"
 #include "app/UpdateQuery.h"
 #include "engine/Cpro.h"
@@ -56,7 +57,7 @@ class TForm1 : public QWidget, private ConsoleView {
 
   CPro& Engine() { return engine_; }
   hid::THidIO& HidIO1() { return *hid_; }
-  const std::string& ImagePath() const { return imagePath_; }
+  const std::string& ImagePath() const { return imageFiles_->ImagePath(); }
 
   // ISP page.
   QTabWidget* PageControl1;
@@ -105,6 +106,7 @@ class TForm1 : public QWidget, private ConsoleView {
   void BuildAboutPage();
   void SetTabOrder();
   void BindLog();
+  void BindImageFiles();
   void BindHandlers();
   void WatchDeviceChanges();
   void PlaceOnScreen();
@@ -121,6 +123,7 @@ class TForm1 : public QWidget, private ConsoleView {
   void btnReadClick();
   void BtnAutoClick();
   void RichEdit1DblClick();
+  void TabSheet3Show();
   void DeviceChangeReady();
   TaskFlags CheckedFlags() const;
   void ShowPendingLogLines();
@@ -135,11 +138,11 @@ class TForm1 : public QWidget, private ConsoleView {
   void StopWatchdogTimer() override;
 
   Settings settings_;
-  std::string imagePath_;
   ActivityLog log_;
   CPro engine_;
   std::unique_ptr<hid::THidIO> hid_;
   std::unique_ptr<ProgrammerConsole> console_;
+  std::unique_ptr<ImageFiles> imageFiles_;
   std::unique_ptr<GlobalHotKey> hotKey_;
   QSocketNotifier* deviceChanges_ = nullptr;
   THttpClient HttpInfo;

@@ -40,13 +40,14 @@ class WindowFixture : public ::testing::Test {
   // Plugging in after start: the attach reaches the window as a device change.
   void Plug(sim::SimHidDeviceConfig config) { path = platform->Attach(std::move(config)); }
 
-  void Open() {
+  void Open(std::vector<std::string> positionalArguments = {}) {
     // Devices attached before the start are no news to the window.
     while (platform->Changes().TakeChange()) {
     }
     TForm1::Settings settings;
     settings.backend = SimulatedHidBackend(platform);
     settings.updateServiceHost = "127.0.0.1:9";  // refused at once: no network, no waiting
+    settings.positionalArguments = std::move(positionalArguments);
     form = std::make_unique<TForm1>(std::move(settings));
     form->show();
   }

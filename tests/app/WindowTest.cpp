@@ -7,12 +7,17 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QLabel>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTimer>
 #include <random>
 
 #include "tests/app/WindowFixture.h"
+#include "tests/hex/HexGen.h"
+#include "tests/hex/TempDir.h"
 #include "widgets/HexEditor.h"
+#include "widgets/LinkLabel.h"
 
 namespace quillet {
 namespace {
@@ -247,6 +252,42 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"NothingLoaded", false, 0, "请载入烧录文件！"},
                       RefusalCase{"LargerThanTheChip", false, 16385, "烧录文件超过芯片容量！"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The compile-then-flash loop: the firmware named on the command line is loaded by LoadFile, and
+// every Write reloads it, so a rebuilt file reaches the chip without another LoadFile.
+TEST_F(Window, WriteReloadsTheCommandLineFirmwareEachTime) {
+  AttachProgrammer();
+  hextest::TempDir dir;
+  const auto hex = dir / "blink.hex";
+  hextest::WriteFile(hex, hextest::Plain(1234, 1));
+  Open({hex.string()});
+  ASSERT_TRUE(WaitForMessage("芯片已连接！"));
+  form->BtnLoadFile->click();
+  EXPECT_EQ(form->ImagePath(), hex.string());
+  EXPECT_EQ(form->edtFile->text().toStdString(), hex.string());
+  EXPECT_TRUE(Shown("载入文件" + hex.string() + "  1234 Bytes"));
+
+  for (uint32_t seed : {2u, 3u}) {
+    hextest::WriteFile(hex, hextest::Plain(1234, seed));  // the next build
+    ClearLog();
+    form->BtnAuto->click();
+    ASSERT_TRUE(WaitForMessage("校验成功")) << seed;
+    const auto image = hextest::ReadFile(dir / "blink.hex.bin");
+    ASSERT_EQ(image.size(), 1234u);
+    const auto flash = programmer->Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << seed;
+  }
+}
+
+TEST_F(Window, TheAboutPageShowsThePinTableWhenFirstShown) {
+  Open();
+  EXPECT_EQ(form->StringGrid1->rowCount() * form->StringGrid1->columnCount(), 0);
+  form->PageControl1->setCurrentWidget(form->TabSheet3);
+  ASSERT_GT(form->StringGrid1->columnCount(), 1);
+  EXPECT_EQ(form->StringGrid1->horizontalHeaderItem(1)->text(), QStringLiteral("引脚"));
+  EXPECT_FALSE(form->Image1->pixmap().isNull());
+  EXPECT_EQ(form->LinkLabel1->text(), QStringLiteral("Quillet Online Document"));
+}
 
 // ---- plug and unplug ------------------------------------------------------------------------
 
