@@ -61,6 +61,7 @@ class RecordReader {
     if (colon == nullptr) return Step::kEnd;
     const std::uint8_t* p = static_cast<const std::uint8_t*>(colon);
     const std::size_t at = static_cast<std::size_t>(p - text_);
+    start_ = at;
     if (size_ - at < kRecordOverhead) return Step::kTruncated;
     r.count = Pair(p + 1);
     const std::size_t length = kRecordOverhead + 2 * std::size_t{r.count};
@@ -77,10 +78,14 @@ class RecordReader {
     return Step::kRecord;
   }
 
+  // Where the record last returned or found truncated starts (its colon).
+  std::size_t RecordStart() const { return start_; }
+
  private:
   const std::uint8_t* text_;
   std::size_t size_;
   std::size_t pos_ = 0;
+  std::size_t start_ = 0;
 };
 
 // Writes data[0, n) at the start of the side file, creating it when absent. An existing file is
@@ -150,6 +155,7 @@ std::int32_t CHex2Bin::Convert(const std::filesystem::path& hexPath,
                                std::uint32_t* length, std::uint8_t* dest) {
   std::vector<std::uint8_t> file;
   if (!ReadWholeFile(hexPath, file)) {
+    FailedRecordOffset = -1;
     // L is 0, so no capacity can be smaller than it.
     if (length != nullptr) *length = 0;
     return Finish(kOpenHexError);
@@ -163,6 +169,7 @@ std::int32_t CHex2Bin::ConvertBytes(std::span<const std::uint8_t> fileBytes,
   const std::uint32_t capacity = length != nullptr ? *length : 0;
   std::int32_t result = kSuccess;  // kSuccess here means "no result set yet"
   std::uint32_t imageLength = 0;
+  FailedRecordOffset = -1;
 
   // The last step: a non-zero capacity below L overrides any result; the length variable gets L.
   auto finish = [&]() {
@@ -204,6 +211,7 @@ std::int32_t CHex2Bin::ConvertBytes(std::span<const std::uint8_t> fileBytes,
       if (step == RecordReader::Step::kEnd) break;
       if (step == RecordReader::Step::kTruncated) {
         result = kChecksumError;
+        FailedRecordOffset = static_cast<std::int64_t>(reader.RecordStart());
         break;
       }
       switch (r.type) {
@@ -239,7 +247,10 @@ std::int32_t CHex2Bin::ConvertBytes(std::span<const std::uint8_t> fileBytes,
           break;
       }
       if (result == kSuccess && !r.checksumOk) result = kChecksumError;
-      if (result != kSuccess) break;
+      if (result != kSuccess) {
+        FailedRecordOffset = static_cast<std::int64_t>(reader.RecordStart());
+        break;
+      }
     }
   }
   if (result != kSuccess) {

@@ -44,6 +44,9 @@ class CHex2Bin {
   std::uint32_t BinLength = 0;   // L of the last conversion that passed its checking pass
   std::int32_t LastResult = -1;  // result code of the last conversion (-1: none yet)
   std::string ResultText;        // message of LastResult
+  // Byte offset in the file of the colon of the record the checking pass stopped at, for results
+  // 3 and 4 (-1 otherwise), so that a caller can name the line of a broken file.
+  std::int64_t FailedRecordOffset = -1;
 
   // Converts the HEX file at hexPath.
   // binPath: the side file to write the image to (nullopt: none).

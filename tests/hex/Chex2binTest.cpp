@@ -387,5 +387,34 @@ TEST_F(OutputsTest, LengthBoundedByFileSize) {
   EXPECT_LE(length, many.size() / 2);
 }
 
+// Where the checking pass stopped, so that a broken file's line can be named; nothing otherwise.
+TEST(FailedRecordOffset, PointsAtTheColonOfTheRecordThatSetTheResult) {
+  const std::string good = Data(0, Ramp(4)) + "\n";
+  struct {
+    const char* name;
+    std::string text;
+    std::int32_t result;
+    std::int64_t offset;
+  } cases[] = {
+      {"checksum", good + "  " + Data(4, Ramp(4), 1) + "\n" + kEndRecord, 3,
+       static_cast<std::int64_t>(good.size() + 2)},
+      {"label", good + good + ":00000009F7\n" + kEndRecord, 4,
+       static_cast<std::int64_t>(2 * good.size())},
+      {"runs into the marker", good + ":0400000001" + kEndRecord, 3,
+       static_cast<std::int64_t>(good.size())},
+      {"no marker", good, 2, -1},
+      {"good, measured only", good + kEndRecord, 8, -1},
+  };
+  for (const auto& c : cases) {
+    CHex2Bin conv;
+    conv.FailedRecordOffset = 99;  // a stale value from an earlier call must not survive
+    std::uint32_t length = 0;
+    const auto* p = reinterpret_cast<const std::uint8_t*>(c.text.data());
+    EXPECT_EQ(conv.ConvertBytes({p, c.text.size()}, std::nullopt, &length, nullptr), c.result)
+        << c.name;
+    EXPECT_EQ(conv.FailedRecordOffset, c.offset) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace quillet::hextest
