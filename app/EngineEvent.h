@@ -35,4 +35,10 @@ using EngineEvent =
 // Nothing for a code the engine does not define, or a null payload.
 std::optional<EngineEvent> DecodeEngineEvent(int code, const void* payload);
 
+// Two outcomes the engine reports only as log text, read back for a front end that must tell how
+// an operation ended: the programmer's failure reply (its reply byte), and an image stream the
+// programmer stopped taking.
+std::optional<uint8_t> FailureReplyCode(const LogEvent& event);
+bool IsImageStreamFailure(const LogEvent& event);
+
 }  // namespace quillet

@@ -66,7 +66,7 @@ void ProgrammerConsole::UpdateUsbBridge() {
     hid_.SetDeviceIndex(i);
     const hid::THidDevice* record = hid_.SelectedDevice();
     if (!record || record->GetVendorId() != kProgrammerVendorId ||
-        record->GetProductId() != kProgrammerProductId)
+        record->GetProductId() != kProgrammerProductId || (accept_ && !accept_(*record)))
       continue;
     if (hid_.GetActive()) return;
     lastFatalError_ = 0;
@@ -82,6 +82,10 @@ void ProgrammerConsole::UpdateUsbBridge() {
     return;
   }
   hid_.SetActive(false);
+}
+
+void ProgrammerConsole::SetProgrammerFilter(std::function<bool(const hid::THidDevice&)> accept) {
+  accept_ = std::move(accept);
 }
 
 void ProgrammerConsole::DeviceChange() {
@@ -234,6 +238,7 @@ void ProgrammerConsole::OnEngineEvent(const EngineEvent& event) {
           [&](const VerifyEvent& e) { AppendLog(e.agree ? "校验成功" : "校验失败"); },
       },
       event);
+  if (host_.engineEvent) host_.engineEvent(event);
 }
 
 }  // namespace quillet

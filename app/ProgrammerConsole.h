@@ -50,6 +50,9 @@ struct ConsoleHost {
   CPro::AppendLogHook appendLog;                     // any thread
   std::function<void(std::function<void()>)> post;   // runs a call on the UI thread later, in order
   std::function<OperationWatchdog::Clock::time_point()> now = OperationWatchdog::Clock::now;
+  // Optional, for a front end that follows an operation to its end: each engine event once the
+  // console has handled it, on the thread that raised it (the reader). It must not block.
+  std::function<void(const EngineEvent&)> engineEvent;
 };
 
 class ProgrammerConsole {
@@ -65,6 +68,9 @@ class ProgrammerConsole {
   void UpdateUsbBridge();
   // One device added or removed.
   void DeviceChange();
+  // Discovery takes only programmers this accepts (none set: the first programmer found), so a
+  // front end can pick one of several by serial number or device node.
+  void SetProgrammerFilter(std::function<bool(const hid::THidDevice&)> accept);
 
   // Operations.
   void SelectChip(const std::string& text, bool entrySelected);
@@ -96,6 +102,7 @@ class ProgrammerConsole {
   ConsoleHost host_;
   OperationWatchdog watchdog_;
   uint32_t lastFatalError_ = 0;
+  std::function<bool(const hid::THidDevice&)> accept_;
 };
 
 }  // namespace quillet

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "app/ProgramOptions.h"
 #include "engine/Cpro.h"
@@ -37,6 +39,45 @@ TEST(DecodeEngineEvent, UnknownCodesAndNullPayloadsAreNothing) {
   const int32_t n = 1;
   for (int code : {-1, 2, 3, 4, 8, 255}) EXPECT_FALSE(DecodeEngineEvent(code, &n)) << code;
   EXPECT_FALSE(DecodeEngineEvent(EVT_LOG, nullptr));
+}
+
+TEST(EngineLogText, FailureRepliesAndStreamFailuresAreRecognised) {
+  struct {
+    const char* text;
+    std::optional<uint8_t> reply;
+    bool streamFailure;
+  } cases[] = {
+      {"操作失败:85  80", 0x85, false},
+      {"操作失败:FF  80", 0xFF, false},
+      {"操作失败:05  00", std::nullopt, false},  // no failure bit: not a failure reply
+      {"操作失败:", std::nullopt, false},
+      {"开始读FLASH...16384", std::nullopt, false},
+      {"写FLASH失败：第3个数据包（共256个）未被编程器接收", std::nullopt, true},
+      {"写FLASH完成", std::nullopt, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FailureReplyCode(LogEvent{c.text}), c.reply) << c.text;
+    EXPECT_EQ(IsImageStreamFailure(LogEvent{c.text}), c.streamFailure) << c.text;
+  }
+}
+
+// The texts as the engine itself raises them, so the two sides cannot drift apart.
+TEST(EngineLogText, TheEnginesOwnFailureLineIsRecognised) {
+  CPro engine;
+  std::vector<LogEvent> logs;
+  engine.SetEngineEvent([&](int code, const void* payload) {
+    if (auto e = DecodeEngineEvent(code, payload); e && std::holds_alternative<LogEvent>(*e))
+      logs.push_back(std::get<LogEvent>(*e));
+  });
+  engine.SetSendReport([](const uint8_t*, size_t) { return false; });
+  engine.EditTask([](ProgrammerTask& t) { FillTask(t, OP_WRITE, {}, 128); });
+  uint8_t reply[64] = {0x86};
+  engine.HandleReport(reply, sizeof reply);
+  reply[0] = OP_WRITE;
+  engine.HandleReport(reply, sizeof reply);
+  ASSERT_EQ(logs.size(), 2u);
+  EXPECT_EQ(FailureReplyCode(logs[0]), 0x86);
+  EXPECT_TRUE(IsImageStreamFailure(logs[1]));
 }
 
 struct OptionsCase {

@@ -470,5 +470,70 @@ TEST_F(Watchdog, AFailureReplyToAReadLeavesTheWatchdogToReportIt) {
   EXPECT_THAT(Lines(), ElementsAre("读FLASH", "操作失败:85  80", "操作超时 0  16384"));
 }
 
+// ---- hooks for front ends that follow operations to their end ------------------------------
+
+TEST_F(Discovery, AFilterPicksOneOfSeveralProgrammersOrNone) {
+  for (const char* serial : {"SIM000001", "SIM000002"}) {
+    auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
+    config.serial = serial;
+    platform->Attach(config);
+  }
+  console->SetProgrammerFilter([](const hid::THidDevice& d) { return d.SerialNumber == "SIM000003"; });
+  console->UpdateUsbBridge();
+  EXPECT_FALSE(hid.GetActive());
+  EXPECT_THAT(Lines(), IsEmpty());
+
+  console->SetProgrammerFilter([](const hid::THidDevice& d) { return d.SerialNumber == "SIM000002"; });
+  console->UpdateUsbBridge();
+  ASSERT_TRUE(hid.GetActive());
+  EXPECT_TRUE(Logged("编程器已打开nRF24LE1/LU1 Programmer SIM000002"));
+  EXPECT_FALSE(Logged(kOpenedLine));
+}
+
+TEST_F(ConsoleFixture, TheEngineEventHookSeesEveryEventAfterTheConsoleHandledIt) {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  struct Seen {
+    EngineEvent event;
+    size_t linesBefore;
+  };
+  std::vector<Seen> seen;
+  ConsoleHost host;
+  host.appendLog = [&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    lines.push_back(line);
+  };
+  host.post = [](std::function<void()>) {};
+  host.engineEvent = [&](const EngineEvent& e) {
+    std::lock_guard lock(mutex);
+    seen.push_back({e, lines.size()});
+  };
+  console = std::make_unique<ProgrammerConsole>(engine, hid, view, std::move(host));
+  const auto count = [&] {
+    std::lock_guard lock(mutex);
+    return seen.size();
+  };
+
+  AttachProgrammer();
+  console->UpdateUsbBridge();
+  ASSERT_TRUE(WaitUntil([&] { return count() == 1; }));
+  {
+    std::lock_guard lock(mutex);
+    ASSERT_TRUE(std::holds_alternative<IdentityEvent>(seen[0].event));
+    // The identity lines are logged before the hook hears of it.
+    ASSERT_GE(seen[0].linesBefore, 1u);
+    EXPECT_EQ(lines[seen[0].linesBefore - 1], "芯片已连接！");
+  }
+
+  console->Read(kDefaultFlags);
+  ASSERT_TRUE(WaitUntil([&] { return count() == 1 + 1 + 256; }));
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(std::get<LogEvent>(seen[1].event).text, "开始读FLASH...16384");
+  for (size_t i = 0; i < 256; ++i)
+    EXPECT_EQ(std::get<ReadProgressEvent>(seen[2 + i].event).received, static_cast<int32_t>(64 * (i + 1)));
+  EXPECT_EQ(lines[seen.back().linesBefore - 1], "读FLASH完毕,16384 byte");
+  hidOwner.reset();  // the reader would log the close into the lines above
+}
+
 }  // namespace
 }  // namespace quillet
