@@ -37,15 +37,6 @@ bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
 }  // namespace
 
-ImageFileKind ImageFileKindOf(const std::string& path) {
-  if (path.size() <= 3) return ImageFileKind::Other;
-  std::string tail = path.substr(path.size() - 3);
-  for (char& c : tail) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (tail == "HEX") return ImageFileKind::Hex;
-  if (tail == "BIN") return ImageFileKind::Bin;
-  return ImageFileKind::Other;
-}
-
 std::optional<int32_t> ParseFlashSize(const std::string& text) {
   size_t first = 0;
   size_t last = text.size();

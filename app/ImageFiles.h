@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ImageFileKind.h"
 #include "engine/Cpro.h"
 
 class QLineEdit;
@@ -24,12 +25,6 @@ namespace quillet {
 namespace widgets {
 class HexEditor;
 }
-
-enum class ImageFileKind { Hex, Bin, Other };
-
-// Decided by the last three characters of the path, upper-cased ("fwhex" is a HEX file too); a
-// path of three characters or fewer is neither.
-ImageFileKind ImageFileKindOf(const std::string& path);
 
 // SetFlashSize's number rules: blanks around the text are ignored; a signed 32-bit decimal, or
 // hexadecimal after "$", "x", "X", "0x" or "0X". Empty when the text is not such a number.
