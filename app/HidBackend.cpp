@@ -9,9 +9,11 @@
 
 namespace quillet {
 
-HidBackend SystemHidBackend() {
+HidBackend SystemHidBackend() { return SystemHidBackend(hid::LinuxHidPaths{}); }
+
+HidBackend SystemHidBackend(hid::LinuxHidPaths paths) {
   HidBackend b;
-  b.platform = std::make_shared<hid::LinuxHidPlatform>();
+  b.platform = std::make_shared<hid::LinuxHidPlatform>(std::move(paths));
   try {
     b.changes = std::make_shared<hid::UdevMonitor>();
   } catch (const std::exception& e) {
@@ -30,12 +32,18 @@ HidBackend SimulatedHidBackend(std::shared_ptr<sim::SimHidPlatform> platform) {
 }
 
 HidBackend SimulatedHidBackend(uint32_t flashSize) {
-  HidBackend b = SimulatedHidBackend(std::make_shared<sim::SimHidPlatform>());
   sim::SimProgrammerConfig config;
   config.flashSize = flashSize;
-  b.programmer = std::make_shared<sim::SimProgrammer>(config);
-  b.programmerPath = b.simulator->Attach(
-      sim::ProgrammerDeviceConfig(b.programmer, std::chrono::milliseconds(1)));
+  return SimulatedHidBackend(std::move(config));
+}
+
+HidBackend SimulatedHidBackend(sim::SimProgrammerConfig config,
+                               const std::function<void(sim::SimHidDeviceConfig&)>& device) {
+  HidBackend b = SimulatedHidBackend(std::make_shared<sim::SimHidPlatform>());
+  b.programmer = std::make_shared<sim::SimProgrammer>(std::move(config));
+  auto deviceConfig = sim::ProgrammerDeviceConfig(b.programmer, std::chrono::milliseconds(1));
+  if (device) device(deviceConfig);
+  b.programmerPath = b.simulator->Attach(std::move(deviceConfig));
   // The attach is not news to a program that has not started yet.
   while (b.simulator->Changes().TakeChange()) {
   }

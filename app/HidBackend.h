@@ -3,11 +3,13 @@
 // plug and unplug, or a simulated platform with the programmer attached, for use without hardware.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "hid/DeviceChangeSource.h"
 #include "hid/HidPlatform.h"
+#include "hid/LinuxHidPlatform.h"
 #include "sim/SimHidPlatform.h"
 #include "sim/SimProgrammer.h"
 
@@ -24,8 +26,14 @@ struct HidBackend {
 };
 
 HidBackend SystemHidBackend();
+// Over other sysfs and /dev roots (a test's tree); the udev monitor is the system's all the same.
+HidBackend SystemHidBackend(hid::LinuxHidPaths paths);
 // The simulated programmer paced at one report per millisecond, as a full-speed device.
 HidBackend SimulatedHidBackend(uint32_t flashSize);
+// The same with the programmer as configured (faults, chip); `device` may adjust how it enumerates
+// and takes reports before it is attached.
+HidBackend SimulatedHidBackend(sim::SimProgrammerConfig config,
+                               const std::function<void(sim::SimHidDeviceConfig&)>& device = {});
 // Over a simulated platform the caller set up.
 HidBackend SimulatedHidBackend(std::shared_ptr<sim::SimHidPlatform> platform);
 

@@ -1,0 +1,66 @@
+#pragma once
+// The command line's main-thread loop: calls posted from any thread (the HID reader's effects),
+// descriptors to watch (device changes, inotify, signals) and one-shot timers (the watchdogs),
+// all waited for with one poll(). Everything it runs, runs on the thread that runs the loop.
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+
+namespace quillet::cli {
+
+class EventLoop {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  EventLoop();
+  ~EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+
+  // Any thread: `call` runs on the loop's thread, after every call posted before it.
+  void Post(std::function<void()> call);
+
+  void WatchFd(int fd, std::function<void()> onReadable);
+  void UnwatchFd(int fd);
+
+  // A one-shot timer; starting it again moves its deadline.
+  class Timer {
+   public:
+    explicit Timer(EventLoop& loop);
+    ~Timer();
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+    void Start(std::chrono::milliseconds delay, std::function<void()> fire);
+    void Stop();
+    bool Running() const;
+
+   private:
+    EventLoop& loop_;
+    uint64_t id_;
+  };
+
+  // Runs posted calls, readable descriptors and due timers until `done` holds; `done` is asked
+  // before each wait, so work that makes it true ends the run without a further wait.
+  void RunUntil(const std::function<bool()>& done);
+
+ private:
+  struct PendingTimer {
+    Clock::time_point deadline;
+    std::function<void()> fire;
+  };
+  bool RunPosted();
+  bool RunDueTimers();
+
+  int wake_;
+  std::mutex mutex_;
+  std::deque<std::function<void()>> posted_;
+  std::map<int, std::function<void()>> fds_;
+  std::map<uint64_t, PendingTimer> timers_;
+  uint64_t nextTimer_ = 1;
+};
+
+}  // namespace quillet::cli
