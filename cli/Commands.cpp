@@ -221,7 +221,8 @@ int RunConvert(const CliOptions& o, Output& out) {
     result = converter.ConvertBytes(file, std::nullopt, &length, nullptr);
     if (result == CHex2Bin::kLengthOnly) {
       image.resize(length);
-      result = converter.ConvertBytes(file, std::nullopt, &length, image.data());
+      uint8_t none = 0;  // an empty image still needs somewhere to go, or the call only measures
+      result = converter.ConvertBytes(file, std::nullopt, &length, length ? image.data() : &none);
     }
   }
   record["result"] = result;
@@ -416,15 +417,20 @@ Outcome WriteOnce(const CliOptions& o, Output& out, Programmer& p, const std::st
                        : !written.checksumAgrees ? Json::Value()
                        : Json::Value(*written.checksumAgrees ? "agree" : "differ");
   if (!outcome.Ok()) return outcome;
-  out.Message("wrote " + std::to_string(image.size()) + " bytes of " + file + " to " + o.chip +
-              (o.flags.verify ? "; the programmer's checksum agrees" : ""));
-  if (o.readback) {
-    std::vector<uint8_t> flash;
-    outcome = s.Read(o.flags, "verifying", flash);
-    if (!outcome.Ok()) return outcome;
-    outcome = Compare(image, flash, file, !o.flags.erase, record);
-    if (outcome.Ok()) out.Message("read back: " + o.chip + " holds the image");
-  }
+  const bool agrees = written.checksumAgrees.value_or(true);
+  if (agrees)
+    out.Message("wrote " + std::to_string(image.size()) + " bytes of " + file + " to " + o.chip +
+                (o.flags.verify ? "; the programmer's checksum agrees" : ""));
+  const Outcome differs{kExitFailed, "the programmer's checksum of the image differs from ours"};
+  if (!o.readback) return agrees ? Outcome{} : differs;
+  // Read back even after a checksum that differs: the comparison says where and how.
+  std::vector<uint8_t> flash;
+  outcome = s.Read(o.flags, "verifying", flash);
+  if (!outcome.Ok()) return agrees ? outcome : differs;
+  outcome = Compare(image, flash, file, !o.flags.erase, record);
+  if (!outcome.Ok() && !agrees) outcome.error = "the programmer's checksum differs, and " + outcome.error;
+  if (outcome.Ok() && !agrees) outcome = {kExitFailed, differs.error + ", though the read-back matches"};
+  if (outcome.Ok()) out.Message("read back: " + o.chip + " holds the image");
   return outcome;
 }
 

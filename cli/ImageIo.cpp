@@ -93,7 +93,8 @@ LoadedImage LoadImageFile(const std::string& path, uint32_t flashSize, const std
         return r;
       }
       r.bytes.resize(length);
-      result = converter.ConvertBytes(file, std::nullopt, &length, r.bytes.data());
+      uint8_t none = 0;  // an empty image still needs somewhere to go, or the call only measures
+      result = converter.ConvertBytes(file, std::nullopt, &length, length ? r.bytes.data() : &none);
     }
     if (result != CHex2Bin::kSuccess) {
       std::string where = path;

@@ -66,6 +66,8 @@ class Session {
   struct WriteResult {
     std::optional<bool> checksumAgrees;  // nothing when verify was not asked for
   };
+  // Ok once the image was sent and, with verify, the programmer's checksum came back, whether it
+  // agrees or not.
   Outcome Write(std::span<const uint8_t> image, TaskFlags flags, WriteResult& result);
 
   // The last device-change rescan that could not open the programmer (watch mode reports it).

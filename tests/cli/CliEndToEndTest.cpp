@@ -1,0 +1,488 @@
+// quillet-cli end to end: the real binary against its simulated programmer (and, for list and the
+// permission refusal, the system backend over a fake sysfs tree), checked through its exit status,
+// the files it writes, stdout, stderr and its JSON records.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <json/json.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "sim/SimHidModels.h"
+#include "tests/cli/CliRunner.h"
+#include "tests/hex/TempDir.h"
+#include "tests/hid/FakeHidTree.h"
+
+namespace quillet::clitest {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using Bytes = std::vector<uint8_t>;
+
+Bytes RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  Bytes b(n);
+  for (auto& x : b) x = static_cast<uint8_t>(gen());
+  return b;
+}
+
+// Random content with runs of FF, as a real flash holds between code and data.
+Bytes FlashLike(size_t n, unsigned seed) {
+  Bytes b = RandomBytes(n, seed);
+  for (size_t i = 0; i < n; i += 1000) std::fill(b.begin() + static_cast<long>(i), b.begin() + static_cast<long>(std::min(n, i + 300)), 0xFF);
+  return b;
+}
+
+void WriteBytes(const fs::path& p, const Bytes& b) { hextest::WriteFile(p, std::string(b.begin(), b.end())); }
+Bytes ReadBytes(const fs::path& p) { return hextest::ReadFile(p); }
+std::string ReadText(const fs::path& p) {
+  const Bytes b = ReadBytes(p);
+  return std::string(b.begin(), b.end());
+}
+
+Json::Value ParseJson(const std::string& line) {
+  Json::Value v;
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  EXPECT_TRUE(reader->parse(line.data(), line.data() + line.size(), &v, &errors)) << line << errors;
+  return v;
+}
+
+// srec_cat, the independent reference: HEX to a flat image of `size` bytes, gaps FF.
+Bytes SrecHexToBin(const fs::path& hex, const fs::path& bin, size_t size) {
+  const std::string cmd = "srec_cat '" + hex.string() + "' -intel -fill 0xFF 0 " + std::to_string(size) +
+                          " -o '" + bin.string() + "' -binary";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  return ReadBytes(bin);
+}
+void SrecBinToHex(const fs::path& bin, const fs::path& hex) {
+  const std::string cmd = "srec_cat '" + bin.string() + "' -binary -o '" + hex.string() + "' -intel";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  std::string P(const std::string& name) const { return (dir / name).string(); }
+  // The simulated programmer, its chip's flash kept in flash.bin between runs.
+  RunSettings Sim(const std::string& faults = {}) const {
+    RunSettings s;
+    s.env["QUILLET_SIM_FLASH"] = P("flash.bin");
+    if (!faults.empty()) s.env["QUILLET_SIM_FAULTS"] = faults;
+    s.cwd = dir.path().string();
+    return s;
+  }
+  Bytes Flash() const { return ReadBytes(dir / "flash.bin"); }
+  void SetFlash(const Bytes& b) const { WriteBytes(dir / "flash.bin", b); }
+
+  hextest::TempDir dir;
+};
+
+// ---- commands -------------------------------------------------------------------------------
+
+TEST_F(Cli, DetectPrintsTheIdentityAsTheWindowLogsItAndNothingElse) {
+  const CliRun r = RunCli({"detect", "--simulate"}, Sim());
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "编程器通讯成功：固件类型3 版本12 \n芯片已连接！\n");
+  EXPECT_EQ(r.err, "");
+}
+
+struct ReadCase {
+  const char* simulate;
+  const char* chip;
+  size_t flashSize;
+  const char* file;
+};
+class ReadTest : public Cli, public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(ReadTest, TheWholeFlashGoesToTheFileAsBinOrHex) {
+  const ReadCase& c = GetParam();
+  const Bytes flash = FlashLike(c.flashSize, 3);
+  SetFlash(flash);
+  const CliRun r = RunCli({"read", c.simulate, "-c", c.chip, "-o", c.file}, Sim());
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "");  // stdout carries only data; progress and messages are on stderr
+  EXPECT_THAT(r.err, HasSubstr("reading: " + std::to_string(c.flashSize) + " of"));
+  if (std::string ext = fs::path(c.file).extension().string(); ext == ".hex" || ext == ".HEX") {
+    EXPECT_EQ(SrecHexToBin(dir / c.file, dir / "ref.bin", c.flashSize), flash);
+    // Only what is not FF needs records.
+    const std::string text = ReadText(dir / c.file);
+    EXPECT_EQ(text.find(":10000000FFFFFFFFFFFFFFFF"), std::string::npos);
+  } else {
+    EXPECT_EQ(ReadBytes(dir / c.file), flash);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, ReadTest,
+                         ::testing::Values(ReadCase{"--simulate", "le1", 16384, "out.bin"},
+                                           ReadCase{"--simulate=32k", "NRF24LU1_32K", 32768, "out.bin"},
+                                           ReadCase{"--simulate=32k", "lu1-32k", 32768, "out.hex"},
+                                           ReadCase{"--simulate", "nrf24lu1_16K", 16384, "OUT.HEX"}),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+TEST_F(Cli, WriteProgramsHexOrBinAndVerifyComparesTheChipWithTheFile) {
+  const Bytes image = RandomBytes(5000, 4);
+  WriteBytes(dir / "fw.bin", image);
+  SrecBinToHex(dir / "fw.bin", dir / "fw.hex");
+  for (const char* file : {"fw.hex", "fw.bin"}) {
+    SetFlash(Bytes(16384, 0x00));
+    const CliRun w = RunCli({"write", "--simulate", "-c", "le1", file}, Sim());
+    ASSERT_EQ(w.exit, 0) << w.err;
+    EXPECT_THAT(w.err, HasSubstr("the programmer's checksum agrees"));
+    const Bytes flash = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << file;
+    EXPECT_TRUE(std::all_of(flash.begin() + 5000, flash.end(), [](uint8_t b) { return b == 0xFF; }))
+        << "erased first";
+    // No side file is left beside a HEX file.
+    EXPECT_FALSE(fs::exists(dir / "fw.hex.bin"));
+
+    const CliRun v = RunCli({"verify", "--simulate", "-c", "le1", file}, Sim());
+    EXPECT_EQ(v.exit, 0) << v.err;
+  }
+  Bytes changed = Flash();
+  changed[0x1234] ^= 0x81;
+  SetFlash(changed);
+  const CliRun v = RunCli({"verify", "--simulate", "-c", "le1", "fw.bin"}, Sim());
+  EXPECT_EQ(v.exit, 1);
+  EXPECT_THAT(v.err, HasSubstr("first difference at 0x1234"));
+  EXPECT_THAT(v.err, HasSubstr("1 of 5000 bytes differ"));
+}
+
+TEST_F(Cli, TaskOptionsReachTheProgrammer) {
+  // Without erase, programming can only clear bits: what was 0 stays 0.
+  SetFlash(Bytes(16384, 0x0F));
+  WriteBytes(dir / "fw.bin", Bytes(64, 0xF0));
+  const CliRun r = RunCli({"write", "--simulate", "-c", "le1", "--no-erase", "--no-verify", "fw.bin"}, Sim());
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_THAT(r.err, Not(HasSubstr("checksum")));
+  const Bytes flash = Flash();
+  EXPECT_EQ(flash[0], 0x00);
+  EXPECT_EQ(flash[64], 0x0F);
+}
+
+TEST_F(Cli, ConvertAgreesWithSrecCatAndNamesTheLineOfABrokenRecord) {
+  Bytes image = FlashLike(40000, 5);
+  WriteBytes(dir / "ref.bin", image);
+  SrecBinToHex(dir / "ref.bin", dir / "in.hex");
+  WriteBytes(dir / "out.bin", Bytes(50000, 0xAA));  // a longer file there keeps no stale tail
+  CliRun r = RunCli({"convert", "in.hex", "out.bin"}, Sim());
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("result 0, Success."));
+  EXPECT_EQ(ReadBytes(dir / "out.bin"), image);
+
+  std::string text = ReadText(dir / "in.hex");
+  const size_t third = text.find('\n', text.find('\n', text.find('\n') + 1) + 1) + 1;  // line 4
+  text[third + 9] = text[third + 9] == '0' ? '1' : '0';  // a data digit: the checksum fails
+  hextest::WriteFile(dir / "bad.hex", text);
+  r = RunCli({"convert", "bad.hex", "bad.bin", "--json"}, Sim());
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_THAT(r.err, HasSubstr("bad.hex:4: result 3, Hex file checksum error."));
+  EXPECT_FALSE(fs::exists(dir / "bad.bin"));
+  const Json::Value record = ParseJson(r.out);
+  EXPECT_EQ(record["operation"].asString(), "convert");
+  EXPECT_EQ(record["result"].asInt(), 3);
+  EXPECT_EQ(record["message"].asString(), "Hex file checksum error.");
+}
+
+// ---- bad input: a clear error, exit 2, and the programmer never touched ----------------------
+
+struct BadInput {
+  const char* name;
+  const char* file;
+  std::string content;  // not written when empty and `create` is false
+  bool create;
+  const char* error;
+};
+void PrintTo(const BadInput& c, std::ostream* os) { *os << c.name; }
+class BadInputTest : public Cli, public ::testing::WithParamInterface<BadInput> {};
+
+TEST_P(BadInputTest, IsRefusedBeforeTheProgrammerIsTouched) {
+  const BadInput& c = GetParam();
+  if (c.create) hextest::WriteFile(dir / c.file, c.content);
+  for (const char* command : {"write", "verify"}) {
+    const CliRun r = RunCli({command, "--simulate", "-c", "le1", c.file}, Sim());
+    EXPECT_EQ(r.exit, 2) << command;
+    EXPECT_EQ(r.err, std::string("quillet-cli: ") + c.error + "\n") << command;
+    EXPECT_EQ(r.out, "");
+    // The simulated programmer was never set up, so its chip was never saved.
+    EXPECT_FALSE(fs::exists(dir / "flash.bin")) << command;
+  }
+}
+
+const std::string kData16 = ":10000000000102030405060708090A0B0C0D0E0F78\n";
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadInputTest,
+    ::testing::Values(
+        BadInput{"Missing", "nope.hex", "", false, "nope.hex: cannot read: No such file or directory"},
+        BadInput{"NotAnImage", "fw.elf", "\x7f" "ELF", true,
+                 "fw.elf: not an image file; its name must end in .hex (Intel HEX) or .bin (raw binary)"},
+        BadInput{"Checksum", "bad.hex", kData16 + kData16 + ":10001000000102030405060708090A0B0C0D0E0F69\n:00000001FF\n", true,
+                 "bad.hex:3: HEX conversion failed with result 3, Hex file checksum error."},
+        BadInput{"WrongLabel", "label.hex", kData16 + ":00000009F7\n:00000001FF\n", true,
+                 "label.hex:2: HEX conversion failed with result 4, Hex file wrong label."},
+        BadInput{"NoEnd", "noend.hex", kData16, true,
+                 "noend.hex: HEX conversion failed with result 2, Hex file eof error. (no end record :00000001FF)"},
+        BadInput{"EmptyHex", "empty.hex", ":00000001FF\n", true, "empty.hex: the image is empty"},
+        BadInput{"EmptyBin", "empty.bin", "", true, "empty.bin: the image is empty"},
+        BadInput{"LargeBin", "large.bin", std::string(16385, '\x55'), true,
+                 "large.bin: the image is 16385 bytes, larger than the 16384 bytes of NRF24LE1_16K's flash"},
+        BadInput{"LargeHex", "large.hex", ":01400000556A\n:00000001FF\n", true,
+                 "large.hex: the image is 16385 bytes, larger than the 16384 bytes of NRF24LE1_16K's flash"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Cli, BadUsageIsExitTwoWithOneLine) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"frob"}, {"read", "-c", "le1"}, {"write", "-c", "lu1", "fw.bin"},
+        {"detect", "--watch"}, {"read", "-c", "le1", "-o", "nodir/x.bin", "--simulate"}}) {
+    const CliRun r = RunCli(args, Sim());
+    EXPECT_EQ(r.exit, 2) << ::testing::PrintToString(args);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "flash.bin"));
+  }
+}
+
+// ---- the programmer misbehaving ---------------------------------------------------------------
+
+struct Fault {
+  const char* name;
+  const char* faults;
+  std::vector<std::string> args;
+  int exit;
+  const char* error;
+};
+void PrintTo(const Fault& c, std::ostream* os) { *os << c.name; }
+class FaultTest : public Cli, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(FaultTest, EndsWithItsExitStatusAndOneErrorLine) {
+  const Fault& c = GetParam();
+  WriteBytes(dir / "fw.bin", RandomBytes(2000, 6));
+  std::vector<std::string> args = c.args;
+  args.push_back("--simulate");
+  args.push_back("--json");
+  const CliRun r = RunCli(args, Sim(c.faults));
+  EXPECT_EQ(r.exit, c.exit) << r.err;
+  EXPECT_THAT(r.err, HasSubstr(c.error));
+  EXPECT_EQ(r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1).find("quillet-cli: "), 0u)
+      << "the error is the last line: " << r.err;
+  const Json::Value record = ParseJson(r.out);
+  EXPECT_EQ(record["exit"].asInt(), c.exit);
+  EXPECT_THAT(record["error"].asString(), HasSubstr(c.error));
+  EXPECT_FALSE(fs::exists(dir / "out.bin")) << "nothing is saved from a read that failed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Programmer, FaultTest,
+    ::testing::Values(
+        Fault{"NoChip", "no-chip", {"detect"}, 1, "no chip answers on the programmer's connector"},
+        Fault{"NoChipBeforeAWrite", "no-chip", {"write", "-c", "le1", "fw.bin"}, 1, "no chip answers"},
+        Fault{"WrongCheckWord", "wrong-check-word", {"detect"}, 1, "the programmer's check word is 5, not 4"},
+        Fault{"ConnectFails", "connect-reply=0x81", {"detect"}, 1, "failure reply 0x81"},
+        Fault{"ReadFails", "read-reply=0x85", {"read", "-c", "le1", "-o", "out.bin"}, 1, "failure reply 0x85"},
+        Fault{"WriteFails", "write-reply=0x86", {"write", "-c", "le1", "fw.bin"}, 1, "failure reply 0x86"},
+        Fault{"VerifyFails", "verify-reply=0x87", {"write", "-c", "le1", "fw.bin"}, 1, "failure reply 0x87"},
+        Fault{"ChecksumDiffers", "corrupt-checksum", {"write", "-c", "le1", "fw.bin"}, 1,
+              "the programmer's checksum of the image differs from ours"},
+        Fault{"ReadStalls", "stall-read=10", {"read", "-c", "le1", "-o", "out.bin"}, 4,
+              "the programmer stopped answering while reading: nothing for 2000 ms"},
+        Fault{"StopsTakingTheImage", "takes-output=20", {"write", "-c", "le1", "fw.bin"}, 4,
+              "the programmer stopped taking the image"},
+        Fault{"TaskNeverTaken", "takes-output=1", {"write", "-c", "le1", "fw.bin"}, 4,
+              "the programmer stopped answering while writing"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Cli, NoProgrammerIsExitThree) {
+  fs::create_directories(dir / "sys/class/hidraw");
+  fs::create_directories(dir / "dev");
+  RunSettings s;
+  s.env["QUILLET_SYSFS_ROOT"] = P("sys");
+  s.env["QUILLET_DEV_ROOT"] = P("dev");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"detect"}, {"list"}, {"read", "-c", "le1", "-o", P("x.bin")}}) {
+    const CliRun r = RunCli(args, s);
+    EXPECT_EQ(r.exit, 3) << args[0];
+    EXPECT_THAT(r.err, HasSubstr("no programmer (04d8:003f)"));
+  }
+}
+
+// ---- read-back beyond the XOR check ----------------------------------------------------------
+
+TEST_F(Cli, ReadbackCatchesWhatTheXorChecksumCannotSee) {
+  // Bit 3 worn to 0 in two bytes: two flips in one bit position leave the XOR unchanged.
+  const std::string worn = "stuck=0x10:0x08:0,stuck=0x20:0x08:0";
+  WriteBytes(dir / "fw.bin", Bytes(256, 0xFF));
+  CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin"}, Sim(worn));
+  EXPECT_EQ(r.exit, 0) << "the programmer's checksum agrees: " << r.err;
+
+  r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--readback", "--json"}, Sim(worn));
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_THAT(r.err, HasSubstr("the chip differs from fw.bin: first difference at 0x0010: expected 0xFF, read "
+                               "0xF7; 2 of 256 bytes differ, 2 bits 1->0 and 0 bits 0->1\n"));
+  const Json::Value record = ParseJson(r.out);
+  EXPECT_EQ(record["checksum"].asString(), "agree");
+  EXPECT_EQ(record["readback"].asString(), "mismatch");
+  EXPECT_EQ(record["mismatch"]["address"].asInt(), 0x10);
+  EXPECT_EQ(record["mismatch"]["expected"].asInt(), 0xFF);
+  EXPECT_EQ(record["mismatch"]["actual"].asInt(), 0xF7);
+  EXPECT_EQ(record["mismatch"]["bytes"].asInt(), 2);
+  EXPECT_EQ(record["mismatch"]["bits_1_to_0"].asInt(), 2);
+  EXPECT_EQ(record["mismatch"]["bits_0_to_1"].asInt(), 0);
+}
+
+TEST_F(Cli, BitsThatStayZeroAfterAWriteWithoutEraseAskWhetherItWasErased) {
+  SetFlash(Bytes(16384, 0x00));
+  WriteBytes(dir / "fw.bin", RandomBytes(1000, 7));
+  CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--no-erase", "--readback"}, Sim());
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_THAT(r.err, HasSubstr("was the flash erased?"));
+  r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--readback"}, Sim());
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_THAT(r.err, Not(HasSubstr("erased?")));
+}
+
+TEST_F(Cli, SnapshotKeepsWhatTheChipHeldBeforeTheWrite) {
+  const Bytes before = FlashLike(16384, 8);
+  SetFlash(before);
+  const Bytes image = RandomBytes(3000, 9);
+  WriteBytes(dir / "fw.bin", image);
+  const CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--snapshot", "snaps", "--json"}, Sim());
+  ASSERT_EQ(r.exit, 0) << r.err;
+  const Json::Value record = ParseJson(r.out);
+  const fs::path snapshot = dir / record["snapshot"].asString();
+  EXPECT_EQ(snapshot.parent_path(), dir / "snaps");
+  EXPECT_THAT(snapshot.filename().string(), ::testing::MatchesRegex("NRF24LE1_16K-[0-9]{8}-[0-9]{6}\\.[0-9]{3}\\.bin"));
+  EXPECT_EQ(ReadBytes(snapshot), before);
+  const Bytes after = Flash();
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), after.begin()));
+}
+
+TEST_F(Cli, JsonRecordsCarryTheOperationAndItsResults) {
+  WriteBytes(dir / "fw.bin", RandomBytes(4096, 10));
+  const CliRun r = RunCli({"write", "--simulate", "-c", "LE1", "fw.bin", "--readback", "--json"}, Sim());
+  ASSERT_EQ(r.exit, 0) << r.err;
+  ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << "one record per operation";
+  const Json::Value record = ParseJson(r.out);
+  EXPECT_EQ(record["operation"].asString(), "write");
+  EXPECT_EQ(record["chip"].asString(), "NRF24LE1_16K");
+  EXPECT_EQ(record["file"].asString(), "fw.bin");
+  EXPECT_EQ(record["bytes"].asInt(), 4096);
+  EXPECT_TRUE(record["duration"].isDouble());
+  EXPECT_GT(record["duration"].asDouble(), 0.0);
+  EXPECT_EQ(record["checksum"].asString(), "agree");
+  EXPECT_EQ(record["readback"].asString(), "match");
+  EXPECT_TRUE(record["error"].isNull());
+  EXPECT_EQ(record["exit"].asInt(), 0);
+
+  const CliRun d = RunCli({"detect", "--simulate", "--json"}, Sim());
+  const Json::Value identity = ParseJson(d.out);
+  EXPECT_EQ(identity["firmware_type"].asInt(), 3);
+  EXPECT_EQ(identity["firmware_version"].asInt(), 12);
+  EXPECT_EQ(identity["check_word"].asInt(), 4);
+  EXPECT_TRUE(identity["chip_connected"].asBool());
+}
+
+// ---- list and permissions over a fake sysfs tree ---------------------------------------------
+
+TEST_F(Cli, ListMarksANodeThisUserMayNotOpenAndAnOpenRefusalSaysHowToInstallTheRule) {
+  hid::testing::FakeHidTree tree;
+  hid::testing::FakeHidTree::Node open;
+  open.descriptor = sim::VendorReportDescriptor64();
+  open.serial = open.uniq = "OPEN-1";
+  tree.Add(open);
+  hid::testing::FakeHidTree::Node closed = open;
+  closed.name = "hidraw1";
+  closed.serial = closed.uniq = "CLOSED-2";
+  tree.Add(closed);
+  // The tree must be readable by the user the program runs as; one node is not.
+  ::chmod(fs::path(tree.Sys()).parent_path().c_str(), 0755);
+  ::chmod(tree.DevNode("hidraw0").c_str(), 0666);
+  ::chmod(tree.DevNode("hidraw1").c_str(), 0000);
+  RunSettings s;
+  s.env["QUILLET_SYSFS_ROOT"] = tree.Sys();
+  s.env["QUILLET_DEV_ROOT"] = tree.Dev();
+  s.unprivileged = true;
+
+  CliRun r = RunCli({"list"}, s);
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, tree.DevNode("hidraw0") + "  nRF24 Programmer  serial OPEN-1  accessible\n" +
+                       tree.DevNode("hidraw1") +
+                       "  nRF24 Programmer  serial CLOSED-2  no access: Permission denied; install the udev "
+                       "rule 70-quillet.rules (quillet-cli detect shows how)\n");
+
+  r = RunCli({"list", "--json"}, s);
+  const Json::Value devices = ParseJson(r.out)["devices"];
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_TRUE(devices[0]["accessible"].asBool());
+  EXPECT_TRUE(devices[0]["reason"].isNull());
+  EXPECT_FALSE(devices[1]["accessible"].asBool());
+  EXPECT_THAT(devices[1]["reason"].asString(), HasSubstr("Permission denied"));
+  EXPECT_EQ(devices[1]["serial"].asString(), "CLOSED-2");
+
+  r = RunCli({"detect", "--serial", "CLOSED-2"}, s);
+  EXPECT_EQ(r.exit, 3);
+  EXPECT_THAT(r.err, HasSubstr("Permission denied"));
+  EXPECT_THAT(r.err, HasSubstr("sudo tee /etc/udev/rules.d/70-quillet.rules"));
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+// ---- watch ----------------------------------------------------------------------------------
+
+// Replaces the file the way an editor or a linker does: a new file renamed over it.
+void ReplaceByRename(const fs::path& file, const Bytes& content) {
+  const fs::path temp = file.parent_path() / ".fw.tmp";
+  WriteBytes(temp, content);
+  fs::rename(temp, file);
+}
+
+TEST_F(Cli, WatchWritesAgainWhenTheFileIsReplacedNotWhileHalfWrittenAndAcrossAReplug) {
+  const fs::path file = dir / "fw.bin";
+  const Bytes first = RandomBytes(1000, 11), second = RandomBytes(2000, 12), third = RandomBytes(3000, 13),
+              fourth = RandomBytes(1500, 14);
+  WriteBytes(file, first);
+  CliProcess p({"write", "--simulate", "-c", "le1", "fw.bin", "--watch", "--json"}, Sim());
+  const auto nextWrite = [&](size_t bytes, const Bytes& image) {
+    const auto line = p.NextLine();
+    ASSERT_TRUE(line) << p.err;
+    const Json::Value record = ParseJson(*line);
+    EXPECT_EQ(record["exit"].asInt(), 0) << *line;
+    EXPECT_EQ(record["bytes"].asUInt64(), bytes);
+    const Bytes flash = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+  };
+  nextWrite(first.size(), first);
+  ASSERT_TRUE(p.WaitForStderr("watching"));
+
+  ReplaceByRename(file, second);
+  nextWrite(second.size(), second);
+
+  {
+    // Half of it written and the file still open: well past the settling time, nothing is flashed.
+    std::FILE* f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(third.data(), 1, third.size() / 2, f);
+    std::fflush(f);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    std::fwrite(third.data() + third.size() / 2, 1, third.size() - third.size() / 2, f);
+    std::fclose(f);
+  }
+  nextWrite(third.size(), third);  // the next write is the whole file, none came before it
+
+  p.Signal(SIGUSR1);  // the simulated programmer unplugged
+  ASSERT_TRUE(p.WaitForStderr("the programmer is gone; waiting for it"));
+  ReplaceByRename(file, fourth);
+  p.Signal(SIGUSR1);  // and plugged in again
+  ASSERT_TRUE(p.WaitForStderr("the programmer is back"));
+  nextWrite(fourth.size(), fourth);
+
+  p.Signal(SIGINT);
+  const CliRun end = p.Finish();
+  EXPECT_EQ(end.exit, 0) << end.err;
+  EXPECT_EQ(std::count(end.out.begin(), end.out.end(), '\n'), 4) << "one record per write, no more";
+}
+
+}  // namespace
+}  // namespace quillet::clitest

@@ -1,0 +1,264 @@
+// The command line's pure parts: options, chip names, HEX output, image comparison, progress text,
+// the simulate mode's test knobs and the event loop.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <random>
+#include <thread>
+
+#include "cli/CliOptions.h"
+#include "cli/EventLoop.h"
+#include "cli/ImageIo.h"
+#include "cli/Progress.h"
+#include "cli/SimKnobs.h"
+#include "hex/Chex2bin.h"
+
+namespace quillet::cli {
+namespace {
+
+using ::testing::HasSubstr;
+using Bytes = std::vector<uint8_t>;
+
+// ---- options --------------------------------------------------------------------------------
+
+TEST(CliOptions, AWriteWithEveryOptionInAnyOrder) {
+  const CliOptions o = ParseCliOptions({"--no-erase", "write", "fw.hex", "-c", "lu1-32", "--no-verify",
+                                        "--encrypt", "--no-reset", "--readback", "--snapshot=snaps",
+                                        "--watch", "--simulate=32K", "--serial", "S1", "-v", "--json"});
+  ASSERT_EQ(o.error, "");
+  EXPECT_EQ(o.command, Command::Write);
+  EXPECT_EQ(o.arguments, std::vector<std::string>{"fw.hex"});
+  EXPECT_EQ(o.chip, "NRF24LU1_32K");
+  EXPECT_FALSE(o.flags.erase || o.flags.verify || o.flags.resetRun);
+  EXPECT_TRUE(o.flags.encrypt && o.readback && o.watch && o.json);
+  EXPECT_EQ(o.snapshotDir, "snaps");
+  EXPECT_EQ(o.simulateFlashSize, 32768u);
+  EXPECT_EQ(o.serial, "S1");
+  EXPECT_EQ(o.verbosity, Verbosity::Verbose);
+}
+
+TEST(CliOptions, DefaultsAreTheWindowsCheckBoxes) {
+  const CliOptions o = ParseCliOptions({"read", "--chip=le1", "--output", "x.bin", "-q", "--", "-odd"});
+  // "--" ends the options: what follows is an argument, and read takes none.
+  EXPECT_THAT(o.error, HasSubstr("read takes no arguments, not 1"));
+  const CliOptions r = ParseCliOptions({"read", "--chip=le1", "--output", "x.bin", "-q"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_TRUE(r.flags.verify && r.flags.resetRun && r.flags.erase && !r.flags.encrypt);
+  EXPECT_EQ(r.output, "x.bin");
+  EXPECT_EQ(r.verbosity, Verbosity::Quiet);
+  EXPECT_FALSE(r.simulateFlashSize);
+}
+
+struct UsageCase {
+  std::vector<std::string> args;
+  const char* error;
+};
+
+TEST(CliOptions, MisuseSaysWhatIsWrong) {
+  const UsageCase cases[] = {
+      {{}, "no command given"},
+      {{"flash"}, "unknown command \"flash\""},
+      {{"detect", "--frobnicate"}, "unknown option --frobnicate"},
+      {{"write", "fw.hex"}, "write needs -c CHIP"},
+      {{"read", "-c", "le1"}, "read needs -o FILE"},
+      {{"write", "-c", "le1"}, "write takes one FILE, not 0"},
+      {{"convert", "a.hex"}, "convert takes IN.hex and OUT.bin, not 1"},
+      {{"detect", "-c", "le1"}, "-c/--chip applies to read, write and verify"},
+      {{"write", "-c", "le1", "-o", "x", "fw.bin"}, "-o/--output applies to read only"},
+      {{"verify", "-c", "le1", "fw.bin", "--no-erase"}, "--no-erase applies to write only"},
+      {{"read", "-c", "le1", "-o", "x", "--readback"}, "--readback applies to write only"},
+      {{"detect", "--watch"}, "--watch applies to write only"},
+      {{"verify", "-c", "le1", "f.bin", "--snapshot", "d"}, "--snapshot applies to write only"},
+      {{"list", "--serial", "x"}, "--serial and --device do not apply to list"},
+      {{"detect", "--serial", "x", "--device", "y"}, "give --serial or --device, not both"},
+      {{"convert", "a", "b", "--simulate"}, "--simulate does not apply to convert"},
+      {{"detect", "--simulate=64k"}, "--simulate takes 16k or 32k, not \"64k\""},
+      {{"detect", "-q", "-v"}, "-q and -v exclude each other"},
+      {{"read", "-o"}, "-o needs a value"},
+      {{"read", "-c", "", "-o", "x"}, "--chip needs a non-empty value"},
+      {{"write", "-c", "lu1", "fw.bin"}, "chip \"lu1\" is ambiguous: NRF24LU1_16K or NRF24LU1_32K"},
+  };
+  for (const UsageCase& c : cases) EXPECT_EQ(ParseCliOptions(c.args).error, c.error) << ::testing::PrintToString(c.args);
+}
+
+TEST(CliOptions, HelpAndVersionNeedNothingElse) {
+  EXPECT_TRUE(ParseCliOptions({"--help"}).help);
+  EXPECT_TRUE(ParseCliOptions({"write", "-h"}).help);
+  EXPECT_TRUE(ParseCliOptions({"--version"}).version);
+}
+
+TEST(CliOptions, TheHelpDocumentsTheExitStatusesAndTheChecksumsBlindSpot) {
+  const std::string usage = CliUsage();
+  for (const char* needed : {"0  success", "1  the operation failed", "2  bad usage or a bad input file",
+                             "3  no programmer", "4  the programmer stopped answering",
+                             "cannot see two flipped bits", "in the same bit position"})
+    EXPECT_THAT(usage, HasSubstr(needed));
+  // The test knobs stay out of the help.
+  EXPECT_THAT(usage, ::testing::Not(HasSubstr("QUILLET_")));
+}
+
+TEST(MatchChip, CaseShortFormsAndAmbiguity) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"NRF24LE1_16K", "NRF24LE1_16K"}, {"nrf24le1_16k", "NRF24LE1_16K"}, {"le1", "NRF24LE1_16K"},
+      {"LE1-16K", "NRF24LE1_16K"},      {"lu1_16", "NRF24LU1_16K"},      {"Lu1-32k", "NRF24LU1_32K"},
+      {"nrf24lu1_32", "NRF24LU1_32K"},  {"lu1", ""},                     {"le2", ""},
+      {"", ""},                         {"NRF24LE1_16KX", ""},
+  };
+  for (const auto& [text, chip] : cases) {
+    std::string error;
+    EXPECT_EQ(MatchChip(text, error), chip) << text;
+    EXPECT_EQ(error.empty(), *chip != '\0') << text;
+  }
+  std::string error;
+  MatchChip("le2", error);
+  EXPECT_EQ(error, "unknown chip \"le2\"; the chips are NRF24LE1_16K, NRF24LU1_16K, NRF24LU1_32K");
+}
+
+// ---- HEX output and comparison --------------------------------------------------------------
+
+Bytes Convert(const std::string& hex, size_t size) {
+  CHex2Bin c;
+  uint32_t length = 0;
+  const auto* p = reinterpret_cast<const uint8_t*>(hex.data());
+  Bytes image(size, 0xFF);
+  length = static_cast<uint32_t>(size);
+  EXPECT_EQ(c.ConvertBytes({p, hex.size()}, std::nullopt, &length, image.data()), CHex2Bin::kSuccess);
+  image.resize(std::max<size_t>(length, size), 0xFF);
+  return image;
+}
+
+TEST(IntelHexFromImage, ConvertsBackToTheSameImageWithRecordsOnlyForWhatIsNotFF) {
+  std::mt19937 gen(1);
+  for (size_t size : {size_t{100}, size_t{16384}, size_t{32768}}) {
+    Bytes image(size, 0xFF);
+    for (size_t i = 0; i < size; i += 1 + gen() % 700) image[i] = static_cast<uint8_t>(gen());
+    image[size - 1] = 0x00;
+    const std::string hex = IntelHexFromImage(image);
+    EXPECT_EQ(Convert(hex, size), image) << size;
+    EXPECT_EQ(hex.find("FFFFFFFFFFFFFFFF"), std::string::npos);
+    EXPECT_EQ(hex.substr(hex.size() - 12), ":00000001FF\n");
+    EXPECT_EQ(hex.find(":02000004"), std::string::npos) << size;
+  }
+  // Past 64 KiB an extended linear address record sets the upper address.
+  Bytes large(0x10010, 0xFF);
+  large[0] = 0x11;
+  large[0x10005] = 0x12;
+  EXPECT_EQ(IntelHexFromImage(large), ":0100000011EE\n:020000040001F9\n:0100050012E8\n:00000001FF\n");
+  EXPECT_EQ(IntelHexFromImage(Bytes(100, 0xFF)), ":00000001FF\n");
+  EXPECT_EQ(IntelHexFromImage(Bytes{0xFF, 0x01, 0x02, 0xFF}), ":020001000102FA\n:00000001FF\n");
+}
+
+TEST(CompareImages, CountsBytesAndBitsEachWay) {
+  const Bytes expected{0xFF, 0x00, 0x0F, 0xAA, 0x55};
+  const Bytes same = expected;
+  EXPECT_TRUE(CompareImages(expected, same).Equal());
+  const Bytes read{0xFF, 0x01, 0x0E, 0xAA};  // one short: the missing byte counts as FF
+  const ImageComparison c = CompareImages(expected, read);
+  EXPECT_EQ(c.differing, 3u);
+  EXPECT_EQ(c.firstAddress, 1u);
+  EXPECT_EQ(c.expected, 0x00);
+  EXPECT_EQ(c.actual, 0x01);
+  EXPECT_EQ(c.bitsZeroToOne, 1u + 4u);  // 0x00->0x01, 0x55->0xFF
+  EXPECT_EQ(c.bitsOneToZero, 1u);       // 0x0F->0x0E
+  EXPECT_EQ(DescribeMismatch(c, false),
+            "first difference at 0x0001: expected 0x00, read 0x01; 3 of 5 bytes differ, 1 bits 1->0 and 5 bits 0->1");
+  EXPECT_THAT(DescribeMismatch(c, true), HasSubstr("was the flash erased?"));
+  ImageComparison onlyUp = c;
+  onlyUp.bitsOneToZero = 0;
+  EXPECT_THAT(DescribeMismatch(onlyUp, true), ::testing::Not(HasSubstr("erased")));
+}
+
+TEST(LineOfOffset, CountsTheLinesBefore) {
+  const std::string text = "a\nbb\n\nccc";
+  const Bytes t(text.begin(), text.end());
+  EXPECT_EQ(LineOfOffset(t, 0), 1u);
+  EXPECT_EQ(LineOfOffset(t, 2), 2u);
+  EXPECT_EQ(LineOfOffset(t, 6), 4u);
+  EXPECT_EQ(LineOfOffset(t, 100), 4u);
+}
+
+// ---- progress text --------------------------------------------------------------------------
+
+TEST(ProgressText, TheBarFillsItsWidthAndTheLineSaysHowItEnded) {
+  const std::string half = FormatProgressBar("writing", 8192, 16384, 0.5, 80);
+  EXPECT_EQ(half.size(), 80u - 1u);
+  EXPECT_THAT(half, ::testing::StartsWith("writing   ["));
+  EXPECT_THAT(half, HasSubstr("] 8192/16384 B  16.0 KiB/s  0.5 s"));
+  const size_t open = half.find('['), close = half.find(']');
+  const std::string cells = half.substr(open + 1, close - open - 1);
+  EXPECT_EQ(std::count(cells.begin(), cells.end(), '#'), static_cast<long>(cells.size() / 2));
+  // A narrow terminal still gets ten cells.
+  const std::string narrow = FormatProgressBar("reading", 0, 100, 0, 20);
+  EXPECT_THAT(narrow, HasSubstr("[----------]"));
+  EXPECT_EQ(FormatPhaseLine("reading", 16384, 16384, 0.25, true), "reading: 16384 of 16384 bytes in 0.25 s, 64.0 KiB/s");
+  EXPECT_EQ(FormatPhaseLine("writing", 640, 16384, 2.0, false),
+            "writing: 640 of 16384 bytes in 2.00 s, 0.3 KiB/s, stopped short");
+}
+
+// ---- simulate-mode knobs --------------------------------------------------------------------
+
+TEST(SimKnobs, EveryFaultAndItsRefusals) {
+  std::string error;
+  const SimKnobs k = ParseSimKnobs(
+      "connect-reply=0x81,read-reply=133,write-reply=0x86,verify-reply=0x87,stall-read=4,drop-read=2,"
+      "wrong-check-word,corrupt-checksum,no-chip,stuck=0x10:8:0,stuck=32:0x08:0x01,takes-output=9",
+      "/tmp/f.bin", error);
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(k.faults.connectReply, 0x81);
+  EXPECT_EQ(k.faults.readReply, 0x85);
+  EXPECT_EQ(k.faults.writeReply, 0x86);
+  EXPECT_EQ(k.faults.verifyReply, 0x87);
+  EXPECT_EQ(k.faults.stallAfterDataReports, 4);
+  EXPECT_EQ(k.faults.dropDataReport, 2);
+  EXPECT_TRUE(k.faults.wrongCheckWord && k.faults.corruptChecksum && !k.chipConnected);
+  ASSERT_EQ(k.faults.stuckCells.size(), 2u);
+  EXPECT_EQ(k.faults.stuckCells[1].address, 32u);
+  EXPECT_EQ(k.faults.stuckCells[1].stuckAtOne, 1);
+  EXPECT_EQ(k.takesOutputReports, 9);
+  EXPECT_EQ(k.flashFile, "/tmp/f.bin");
+
+  for (const char* bad : {"read-reply=300", "stall-read=x", "no-chip=1", "stuck=1:2", "frob", "stuck=0x10:0x08:0,0x20:8:0"}) {
+    error.clear();
+    ParseSimKnobs(bad, nullptr, error);
+    EXPECT_THAT(error, HasSubstr("QUILLET_SIM_FAULTS: cannot use")) << bad;
+  }
+}
+
+// ---- event loop -----------------------------------------------------------------------------
+
+TEST(EventLoop, PostsFromOtherThreadsRunInOrderOnTheLoopsThread) {
+  EventLoop loop;
+  std::vector<int> ran;
+  std::vector<std::thread::id> threads;
+  std::thread poster([&] {
+    for (int i = 0; i < 1000; ++i)
+      loop.Post([&, i] {
+        ran.push_back(i);
+        threads.push_back(std::this_thread::get_id());
+      });
+  });
+  loop.RunUntil([&] { return ran.size() == 1000; });
+  poster.join();
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(ran[static_cast<size_t>(i)], i);
+  EXPECT_TRUE(std::all_of(threads.begin(), threads.end(), [](auto id) { return id == std::this_thread::get_id(); }));
+}
+
+TEST(EventLoop, TimersFireInDeadlineOrderAndARestartMovesTheDeadline) {
+  using namespace std::chrono_literals;
+  EventLoop loop;
+  EventLoop::Timer a(loop), b(loop), c(loop);
+  std::vector<char> fired;
+  a.Start(30ms, [&] { fired.push_back('a'); });
+  b.Start(10ms, [&] { fired.push_back('b'); });
+  c.Start(20ms, [&] { fired.push_back('c'); });
+  b.Start(40ms, [&] { fired.push_back('b'); });  // moved behind the others
+  c.Stop();
+  EXPECT_FALSE(c.Running());
+  loop.RunUntil([&] { return fired.size() == 2; });
+  EXPECT_EQ(fired, (std::vector<char>{'a', 'b'}));
+  EXPECT_FALSE(a.Running());
+}
+
+}  // namespace
+}  // namespace quillet::cli
