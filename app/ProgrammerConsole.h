@@ -52,7 +52,7 @@ struct ConsoleHost {
   std::function<OperationWatchdog::Clock::time_point()> now = OperationWatchdog::Clock::now;
   // Optional, for a front end that follows an operation to its end: each engine event once the
   // console has handled it, on the thread that raised it (the reader). It must not block.
-  std::function<void(const EngineEvent&)> engineEvent;
+  std::function<void(const EngineEvent&)> engineEvent{};
 };
 
 class ProgrammerConsole {
