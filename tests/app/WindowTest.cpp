@@ -318,6 +318,20 @@ TEST_F(Window, UnplugDuringAReadClosesOnceAndReplugConnectsAgain) {
   EXPECT_TRUE(form->BtnAuto->isEnabled());
 }
 
+TEST_F(Window, ClosingDuringAReadClosesTheConnectionAndSavesNothing) {
+  AttachProgrammer({}, std::chrono::milliseconds(1));
+  Open();
+  ASSERT_TRUE(WaitForMessage("芯片已连接！"));
+  form->btnRead->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->ProgressBar1->value() >= 1024; }, 10000));
+  form->close();
+  EXPECT_FALSE(form->HidIO1().GetActive());
+  EXPECT_EQ(Occurrences("HID 设备已关闭 "), 1);
+  EXPECT_EQ(form->HexEditor->GetDataSize(), 0);
+  form.reset();  // the reader is gone before the window's parts
+  EXPECT_EQ(platform->LiveConnectionHandles(), 0);
+}
+
 TEST_F(Window, AnErrorInADeviceChangeGoesToTheErrorBoxAndTheWindowGoesOn) {
   Open();
   auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
