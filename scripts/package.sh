@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the Debian package build/pkg/quillet_<version>_<arch>.deb: a Release build of the two
+# programs with Debian's hardening flags (as dpkg-buildflags gives them to Debian's own packages),
+# their manual pages, and CPack over `cmake --install`. Prints the package's path last.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cppflags=$(dpkg-buildflags --get CPPFLAGS)
+cmake -S . -B build/pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_C_FLAGS="$cppflags $(dpkg-buildflags --get CFLAGS)" \
+  -DCMAKE_CXX_FLAGS="$cppflags $(dpkg-buildflags --get CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+# Only what the package holds; the tests and benchmarks are not part of it.
+cmake --build build/pkg --target quillet quillet-cli quillet_manpages quillet_changelog
+rm -f build/pkg/quillet_*.deb
+(cd build/pkg && cpack -G DEB >/dev/null)
+ls build/pkg/quillet_*.deb
