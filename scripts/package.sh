@@ -6,6 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+# Dates in the package (changelog, manual pages) are the last commit's, so a rebuild of the same
+# commit gives the same files.
+if [[ -z ${SOURCE_DATE_EPOCH:-} ]] && git rev-parse --git-dir >/dev/null 2>&1; then
+  export SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+fi
 cppflags=$(dpkg-buildflags --get CPPFLAGS)
 cmake -S . -B build/pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_C_FLAGS="$cppflags $(dpkg-buildflags --get CFLAGS)" \

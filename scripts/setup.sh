@@ -15,6 +15,11 @@ packages=(
   qt6-qpa-plugins                   # Qt's xcb platform, so the window runs on an X11 desktop
   fonts-wqy-microhei                # a CJK font: the log's Chinese messages must render
   xvfb xauth xdotool                # window tests and screenshots on a virtual X display
+  imagemagick                       # import: scripts/screenshots.sh photographs the window
+  help2man man-db                   # manual pages from the programs' --help; man finds them
+  dpkg-dev file lintian             # the .deb: dpkg-shlibdeps and dpkg-buildflags, then lintian
+  desktop-file-utils appstream      # validators of the desktop entry and the AppStream metadata
+  sdcc make                         # the example firmware (examples/blink) for the nRF24LE1
 )
 
 missing=()

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds Quillet three ways and runs every test:
+# Builds Quillet four ways and runs every test:
 #   1. all tests under AddressSanitizer + UBSan (benchmarks are built too, so they keep compiling),
 #      those that need an X display on Xvfb;
 #   2. the threading tests under ThreadSanitizer;
-#   3. each libFuzzer target for a bounded time.
+#   3. each libFuzzer target for a bounded time;
+#   4. the Debian package: built, checked with lintian, installed, its programs run from there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -49,4 +50,39 @@ for fuzzer in build/fuzz/fuzzers/*; do
     "$corpus" "${seeds[@]}" 2>build/fuzz/$name.log || { tail -n 60 build/fuzz/$name.log; exit 1; }
   grep -E '^stat::number_of_executed_units' build/fuzz/$name.log || true
 done
+echo "== Debian package: build, lintian, install, the installed programs"
+bash scripts/package.sh
+deb=$(ls build/pkg/quillet_*.deb)
+# shlibdeps found the libraries the programs link, and the CJK font is recommended.
+dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6'
+dpkg-deb -f "$deb" Recommends | grep -q 'fonts-wqy-microhei'
+lintian --fail-on error "$deb"
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo=sudo
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "./$deb" >/dev/null
+desktop-file-validate /usr/share/applications/example.quillet.Quillet.desktop
+appstreamcli validate --no-net /usr/share/metainfo/example.quillet.Quillet.metainfo.xml
+grep -q 'TAG+="uaccess"' /usr/lib/udev/rules.d/70-quillet.rules
+man -w quillet quillet-cli >/dev/null
+blink=$PWD/examples/blink/blink.hex
+(
+  cd "$(mktemp -d)"  # nothing from the source tree but the firmware file
+  /usr/bin/quillet-cli --simulate detect --json | tee detect.json
+  grep -q '"chip_connected":true' detect.json
+  /usr/bin/quillet-cli --simulate write -c NRF24LE1_16K "$blink"
+  # The menu entry's command opens its window.
+  command=$(sed -n 's/^Exec=//p' /usr/share/applications/example.quillet.Quillet.desktop)
+  xvfb-run -a bash -c '${0% %f} --simulate & pid=$!
+    for _ in $(seq 100); do
+      xdotool search --onlyvisible --name "^Quillet" >/dev/null && { kill $pid; exit 0; }
+      sleep 0.1
+    done
+    kill $pid; echo "the installed window did not open" >&2; exit 1' "$command"
+)
+# The committed example firmware is what its source builds to.
+example=$(mktemp -d)
+cp examples/blink/blink.c examples/blink/Makefile "$example"
+make -s -C "$example" 2>/dev/null
+cmp "$example/blink.hex" examples/blink/blink.hex
+$sudo dpkg --purge quillet >/dev/null
 echo "all test stages passed"
