@@ -17,7 +17,7 @@ cmake -S . -B build/pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREF
   -DCMAKE_CXX_FLAGS="$cppflags $(dpkg-buildflags --get CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 # Only what the package holds; the tests and benchmarks are not part of it.
-cmake --build build/pkg --target quillet quillet-cli quillet_manpages quillet_changelog
+cmake --build build/pkg --target installable
 rm -f build/pkg/quillet_*.deb
 (cd build/pkg && cpack -G DEB >/dev/null)
 ls build/pkg/quillet_*.deb
