@@ -1,0 +1,335 @@
+#include "sim/VirtualProgrammer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "sim/SimHidModels.h"
+
+namespace quillet::sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Decimal, or hexadecimal after 0x.
+bool ParseNumber(const std::string& s, unsigned long long max, unsigned long long& out) {
+  if (s.empty()) return false;
+  size_t i = 0;
+  int base = 10;
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    i = 2;
+  }
+  unsigned long long v = 0;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    int d;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return false;
+    if (v > (max - static_cast<unsigned long long>(d)) / static_cast<unsigned long long>(base)) return false;
+    v = v * static_cast<unsigned long long>(base) + static_cast<unsigned long long>(d);
+  }
+  out = v;
+  return true;
+}
+
+}  // namespace
+
+std::string VirtualProgrammerUsage() {
+  return R"(Usage: quillet-virtual-programmer [OPTIONS]
+Serves the simulated nRF24 programmer as a HID device through /dev/uhid: the kernel makes a
+hidraw node of it that quillet and quillet-cli open as the real programmer. Needs write access
+to /dev/uhid (root) and the uhid module. Prints "ready NODE" when the node exists, and a
+summary at the end. Runs until SIGTERM or SIGINT unless told otherwise.
+
+The chip:
+  --flash-size 16k|32k       flash of the simulated chip (default 16k)
+  --no-chip                  no chip on the connector
+  --firmware-type N          identity reply's firmware type (default 3)
+  --firmware-version N       identity reply's firmware version (default 12)
+Faults:
+  --connect-reply B, --read-reply B, --write-reply B, --verify-reply B
+                             answer that operation with reply byte B (e.g. 0x85)
+  --stall-after N            stop a read-back stream after N data reports
+  --drop-report N            leave out data report N (0-based) of each read-back stream
+  --wrong-check-word         answer the connect request with a wrong check word
+  --corrupt-checksum         send a verify checksum that does not match the flash
+  --stuck ADDR:ZERO:ONE      a worn flash byte: bits in ZERO read 0, bits in ONE read 1
+The device:
+  --name S                   HID name (default "Quillet Virtual Programmer")
+  --serial S                 serial number, HID_UNIQ (default "VP0001")
+  --phys S                   physical path (default "quillet-virtual-programmer")
+  --vendor ID, --product ID  USB IDs (default 0x04d8, 0x003f)
+  --version N                device version (default 0x0100)
+  --interval-us N            at least N microseconds between input reports (default 1000,
+                             one per full-speed frame; 0 sends at once and may lose reports)
+Ending:
+  --duration S               remove the device after S seconds
+  --unplug-after-input N     remove it once N input reports have been sent
+  --unplug-after-output N    remove it once N output reports have been taken
+  -h, --help                 this text
+)";
+}
+
+VirtualProgrammerOptions ParseVirtualProgrammerOptions(const std::vector<std::string>& args) {
+  VirtualProgrammerOptions o;
+  o.device.name = "Quillet Virtual Programmer";
+  o.device.serial = "VP0001";
+  o.device.phys = "quillet-virtual-programmer";
+  o.device.vendor = kProgrammerVendorId;
+  o.device.product = kProgrammerProductId;
+  o.device.version = 0x0100;
+  o.device.descriptor = VendorReportDescriptor64();
+  SimProgrammerFaults& f = o.programmer.faults;
+
+  auto fail = [&o](const std::string& why) {
+    o.error = why;
+    return o;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::string value;
+    auto next = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    auto number = [&](unsigned long long max, unsigned long long& out) {
+      if (!next(value)) return false;
+      return ParseNumber(value, max, out);
+    };
+    unsigned long long n = 0;
+    if (a == "-h" || a == "--help") {
+      o.help = true;
+    } else if (a == "--flash-size") {
+      if (!next(value)) return fail("--flash-size needs 16k or 32k");
+      if (value == "16k" || value == "16K" || value == "16384") o.programmer.flashSize = 16384;
+      else if (value == "32k" || value == "32K" || value == "32768") o.programmer.flashSize = 32768;
+      else return fail("--flash-size: 16k or 32k, not " + value);
+    } else if (a == "--no-chip") {
+      o.programmer.chipConnected = false;
+    } else if (a == "--firmware-type" || a == "--firmware-version") {
+      if (!number(255, n)) return fail(a + " needs a number 0-255");
+      (a == "--firmware-type" ? o.programmer.firmwareType : o.programmer.firmwareVersion) = static_cast<uint8_t>(n);
+    } else if (a == "--connect-reply" || a == "--read-reply" || a == "--write-reply" || a == "--verify-reply") {
+      if (!number(255, n) || n == 0) return fail(a + " needs a reply byte 1-255, e.g. 0x85");
+      uint8_t& reply = a == "--connect-reply" ? f.connectReply
+                       : a == "--read-reply"  ? f.readReply
+                       : a == "--write-reply" ? f.writeReply
+                                              : f.verifyReply;
+      reply = static_cast<uint8_t>(n);
+    } else if (a == "--stall-after" || a == "--drop-report") {
+      if (!number(std::numeric_limits<int>::max(), n)) return fail(a + " needs a count");
+      (a == "--stall-after" ? f.stallAfterDataReports : f.dropDataReport) = static_cast<int>(n);
+    } else if (a == "--wrong-check-word") {
+      f.wrongCheckWord = true;
+    } else if (a == "--corrupt-checksum") {
+      f.corruptChecksum = true;
+    } else if (a == "--stuck") {
+      if (!next(value)) return fail("--stuck needs ADDR:ZERO:ONE");
+      const size_t c1 = value.find(':');
+      const size_t c2 = c1 == std::string::npos ? c1 : value.find(':', c1 + 1);
+      unsigned long long addr, zero, one;
+      if (c2 == std::string::npos || !ParseNumber(value.substr(0, c1), 0xFFFFFFFF, addr) ||
+          !ParseNumber(value.substr(c1 + 1, c2 - c1 - 1), 255, zero) || !ParseNumber(value.substr(c2 + 1), 255, one))
+        return fail("--stuck needs ADDR:ZERO:ONE, e.g. 0x100:0x01:0x00, not " + value);
+      f.stuckCells.push_back({static_cast<uint32_t>(addr), static_cast<uint8_t>(zero), static_cast<uint8_t>(one)});
+    } else if (a == "--name" || a == "--serial" || a == "--phys") {
+      if (!next(value)) return fail(a + " needs a text");
+      // The kernel's fields: name 128 bytes, phys and uniq 64, each with its terminating zero.
+      const size_t limit = a == "--name" ? 127 : 63;
+      if (value.size() > limit) return fail(a + ": at most " + std::to_string(limit) + " bytes");
+      (a == "--name" ? o.device.name : a == "--serial" ? o.device.serial : o.device.phys) = value;
+    } else if (a == "--vendor" || a == "--product") {
+      if (!number(0xFFFF, n)) return fail(a + " needs an ID 0-0xffff");
+      (a == "--vendor" ? o.device.vendor : o.device.product) = static_cast<uint16_t>(n);
+    } else if (a == "--version") {
+      if (!number(0xFFFFFFFF, n)) return fail("--version needs a number");
+      o.device.version = static_cast<uint32_t>(n);
+    } else if (a == "--interval-us") {
+      if (!number(10'000'000, n)) return fail("--interval-us needs microseconds, at most 10000000");
+      o.interval = std::chrono::microseconds(n);
+    } else if (a == "--duration") {
+      if (!number(86400, n) || n == 0) return fail("--duration needs seconds, 1-86400");
+      o.duration = std::chrono::seconds(n);
+    } else if (a == "--unplug-after-input" || a == "--unplug-after-output") {
+      if (!number(std::numeric_limits<long>::max(), n)) return fail(a + " needs a count");
+      (a == "--unplug-after-input" ? o.unplugAfterInput : o.unplugAfterOutput) = static_cast<long>(n);
+    } else {
+      return fail("unknown option " + a);
+    }
+  }
+  return o;
+}
+
+const char* EndName(UhidService::End end) {
+  switch (end) {
+    case UhidService::End::Stopped: return "stopped";
+    case UhidService::End::DurationOver: return "duration over";
+    case UhidService::End::Unplugged: return "unplugged";
+    case UhidService::End::DeviceGone: return "uhid closed";
+    case UhidService::End::Failed: return "failed";
+  }
+  return "?";
+}
+
+UhidService::UhidService(int uhidFd, SimProgrammer& model, const VirtualProgrammerOptions& options, Hooks hooks)
+    : fd_(uhidFd), model_(model), options_(options), hooks_(std::move(hooks)), pacer_(options.interval) {}
+
+bool UhidService::Send(const uhid_event& ev) {
+  for (;;) {
+    const ssize_t n = ::write(fd_, &ev, sizeof ev);
+    if (n == static_cast<ssize_t>(sizeof ev)) return true;
+    if (n >= 0) {
+      errno = EIO;
+      return false;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return false;
+    pollfd p{fd_, POLLOUT, 0};
+    ::poll(&p, 1, 100);
+  }
+}
+
+bool UhidService::Create(std::string& error) {
+  auto ev = EncodeCreate2(options_.device);
+  if (!ev) {
+    error = "the report descriptor is empty or too long";
+    return false;
+  }
+  if (!Send(*ev)) {
+    error = std::strerror(errno);
+    return false;
+  }
+  created_ = true;
+  return true;
+}
+
+void UhidService::Destroy() {
+  if (!created_) return;
+  created_ = false;
+  Send(EncodeDestroy());
+}
+
+bool UhidService::UnplugDue() const {
+  return (options_.unplugAfterInput >= 0 &&
+          stats_.inputReports >= static_cast<unsigned long>(options_.unplugAfterInput)) ||
+         (options_.unplugAfterOutput >= 0 &&
+          stats_.outputReports >= static_cast<unsigned long>(options_.unplugAfterOutput));
+}
+
+bool UhidService::Handle(const UhidMessage& m) {
+  switch (m.kind) {
+    case UhidMessage::Start:
+      stats_.started = true;
+      numberedInput_ = (m.deviceFlags & UHID_DEV_NUMBERED_INPUT_REPORTS) != 0;
+      break;
+    case UhidMessage::Stop: stats_.started = false; break;
+    case UhidMessage::Open: ++stats_.opens; break;
+    case UhidMessage::Close: ++stats_.closes; break;
+    case UhidMessage::Output:
+      ++stats_.outputReports;
+      // A host writing to a device without report IDs passes ID 0 and the 64 payload bytes.
+      if (m.data.size() != SimProgrammer::kReportSize || m.data[0] != 0) {
+        if (++stats_.unexpectedOutputs <= 5 && hooks_.log) {
+          char line[96];
+          std::snprintf(line, sizeof line, "output report of %zu bytes, first byte 0x%02X", m.data.size(),
+                        m.data.empty() ? 0 : m.data[0]);
+          hooks_.log(line);
+        }
+      }
+      model_.HandleOutputReport(m.data.data(), m.data.size());
+      break;
+    case UhidMessage::GetReport:
+      ++stats_.reportRequests;
+      return Send(EncodeGetReportReply(m.id, EIO));
+    case UhidMessage::SetReport:
+      ++stats_.reportRequests;
+      return Send(EncodeSetReportReply(m.id, EIO));
+    case UhidMessage::Other: break;
+  }
+  return true;
+}
+
+UhidService::End UhidService::Run(int stopFd) {
+  const auto start = Clock::now();
+  const auto deadline = options_.duration ? start + *options_.duration : Clock::time_point::max();
+  constexpr auto kNodeSearchStep = std::chrono::milliseconds(10);
+  uhid_event ev;
+  for (;;) {
+    auto now = Clock::now();
+    if (now >= deadline) return End::DurationOver;
+    SimProgrammer::Report report;
+    while (model_.PendingInputReports() > 0 && pacer_.Ready(now)) {
+      if (!model_.TakeInputReport(report)) break;
+      const auto wire = InputWireBytes(report.data(), report.size(), numberedInput_);
+      const auto input = EncodeInput2(wire.data(), wire.size());
+      if (!input || !Send(*input)) return End::DeviceGone;
+      ++stats_.inputReports;
+      pacer_.Sent(now);
+      if (UnplugDue()) return End::Unplugged;
+      now = Clock::now();
+    }
+    if (stats_.started && !announced_ && hooks_.findNode) {
+      if (auto node = hooks_.findNode()) {
+        announced_ = true;
+        if (hooks_.onReady) hooks_.onReady(*node);
+      }
+    }
+
+    auto wake = deadline;
+    if (model_.PendingInputReports() > 0) wake = std::min(wake, pacer_.NextAt());
+    if (stats_.started && !announced_ && hooks_.findNode) wake = std::min(wake, now + kNodeSearchStep);
+    timespec timeout{};
+    timespec* wait = nullptr;
+    if (wake != Clock::time_point::max()) {
+      const auto left = std::max(Clock::duration::zero(), wake - now);
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+      timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+      wait = &timeout;
+    }
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd, POLLIN, 0}};
+    const int ready = ::ppoll(fds, stopFd >= 0 ? 2 : 1, wait, nullptr);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return End::Failed;
+    }
+    if (stopFd >= 0 && fds[1].revents) return End::Stopped;
+    if (fds[0].revents & POLLIN) {
+      // Take every queued event now: the kernel's queue for a uhid device holds only 32 and
+      // drops what comes after, an image stream among them.
+      for (;;) {
+        const ssize_t n = ::read(fd_, &ev, sizeof ev);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) break;
+        if (n <= 0) return End::DeviceGone;
+        const auto m = DecodeUhidEvent(&ev, static_cast<size_t>(n));
+        if (!m) continue;
+        if (!Handle(*m)) return End::DeviceGone;
+        if (m->kind == UhidMessage::Output && UnplugDue()) return End::Unplugged;
+      }
+    } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      return End::DeviceGone;
+    }
+  }
+}
+
+std::string UhidService::Summary() const {
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "opened %lu, closed %lu, output reports %lu (unexpected %lu), input reports %lu, report requests %lu",
+                stats_.opens, stats_.closes, stats_.outputReports, stats_.unexpectedOutputs, stats_.inputReports,
+                stats_.reportRequests);
+  return text;
+}
+
+}  // namespace quillet::sim

@@ -1,0 +1,87 @@
+#pragma once
+// quillet-virtual-programmer: the simulated programmer served through /dev/uhid, so that the
+// kernel makes a real HID device of it (hidraw node, sysfs entries, udev events).
+// The options and the service loop are here; the loop talks to any descriptor that behaves as
+// /dev/uhid does (one event per read and per write), so tests can drive it over a socket pair.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/SimProgrammer.h"
+#include "sim/UhidDevice.h"
+
+namespace quillet::sim {
+
+struct VirtualProgrammerOptions {
+  UhidDeviceInfo device;
+  SimProgrammerConfig programmer;
+  std::chrono::microseconds interval{1000};
+  std::optional<std::chrono::milliseconds> duration;  // none: until SIGTERM or SIGINT
+  // Remove the device once this many input reports have been sent / output reports taken
+  // (negative: never), as a cable pulled in the middle of a read or a write.
+  long unplugAfterInput = -1;
+  long unplugAfterOutput = -1;
+  bool help = false;
+  std::string error;  // non-empty: the command line was refused
+};
+
+VirtualProgrammerOptions ParseVirtualProgrammerOptions(const std::vector<std::string>& args);
+std::string VirtualProgrammerUsage();
+
+struct UhidServiceStats {
+  bool started = false;
+  unsigned long opens = 0;
+  unsigned long closes = 0;
+  unsigned long outputReports = 0;
+  unsigned long inputReports = 0;
+  unsigned long unexpectedOutputs = 0;  // not 65 bytes starting with report ID 0
+  unsigned long reportRequests = 0;     // GET_REPORT / SET_REPORT, refused
+};
+
+class UhidService {
+ public:
+  enum class End { Stopped, DurationOver, Unplugged, DeviceGone, Failed };
+
+  struct Hooks {
+    // Called until it returns a node, once the kernel has started the device; then onReady.
+    std::function<std::optional<std::string>()> findNode;
+    std::function<void(const std::string& node)> onReady;
+    std::function<void(const std::string& line)> log;  // diagnostics
+  };
+
+  UhidService(int uhidFd, SimProgrammer& model, const VirtualProgrammerOptions& options, Hooks hooks);
+
+  // Sends UHID_CREATE2; false with `error` set when the kernel refuses it.
+  bool Create(std::string& error);
+  // Serves the device until `stopFd` becomes readable (-1: none), the duration is over, the
+  // unplug count is reached or the descriptor fails.
+  End Run(int stopFd);
+  // Sends UHID_DESTROY once; closing the descriptor would too.
+  void Destroy();
+
+  const UhidServiceStats& Stats() const { return stats_; }
+  std::string Summary() const;
+
+ private:
+  bool Send(const uhid_event& ev);
+  bool Handle(const UhidMessage& m);
+  bool UnplugDue() const;
+
+  int fd_;
+  SimProgrammer& model_;
+  const VirtualProgrammerOptions& options_;
+  Hooks hooks_;
+  ReportPacer pacer_;
+  UhidServiceStats stats_;
+  bool created_ = false;
+  bool numberedInput_ = false;
+  bool announced_ = false;
+};
+
+const char* EndName(UhidService::End end);
+
+}  // namespace quillet::sim

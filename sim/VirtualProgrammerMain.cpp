@@ -1,0 +1,72 @@
+// quillet-virtual-programmer: see VirtualProgrammer.h and --help.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim/VirtualProgrammer.h"
+
+namespace {
+constexpr char kProgram[] = "quillet-virtual-programmer";
+}
+
+int main(int argc, char** argv) {
+  using namespace quillet::sim;
+  const VirtualProgrammerOptions o = ParseVirtualProgrammerOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (o.help) {
+    std::fputs(VirtualProgrammerUsage().c_str(), stdout);
+    return 0;
+  }
+  if (!o.error.empty()) {
+    std::fprintf(stderr, "%s: %s (--help shows the usage)\n", kProgram, o.error.c_str());
+    return 2;
+  }
+
+  // The signals end the loop through a descriptor, so the device is always destroyed cleanly.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+  const int signals = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+
+  const int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    const int e = errno;
+    std::fprintf(stderr, "%s: cannot open /dev/uhid: %s%s\n", kProgram, std::strerror(e),
+                 e == EACCES || e == EPERM ? " (run it as root)"
+                 : e == ENOENT             ? " (load the uhid module: modprobe uhid)"
+                                           : "");
+    return 1;
+  }
+
+  SimProgrammer model(o.programmer);
+  UhidService::Hooks hooks;
+  hooks.findNode = [&o] {
+    return FindHidrawNode("/sys", "/dev", o.device.bus, o.device.vendor, o.device.product, o.device.serial);
+  };
+  hooks.onReady = [](const std::string& node) {
+    std::printf("ready %s\n", node.c_str());
+    std::fflush(stdout);
+  };
+  hooks.log = [](const std::string& line) { std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str()); };
+  UhidService service(fd, model, o, hooks);
+  std::string error;
+  if (!service.Create(error)) {
+    std::fprintf(stderr, "%s: the kernel refused the device: %s\n", kProgram, error.c_str());
+    ::close(fd);
+    return 1;
+  }
+  const UhidService::End end = service.Run(signals);
+  service.Destroy();
+  ::close(fd);
+  std::printf("ended (%s): %s\n", EndName(end), service.Summary().c_str());
+  std::fflush(stdout);
+  return end == UhidService::End::Failed || end == UhidService::End::DeviceGone ? 1 : 0;
+}
