@@ -70,9 +70,9 @@ blink=$PWD/examples/blink/blink.hex
   /usr/bin/quillet-cli --simulate detect --json | tee detect.json
   grep -q '"chip_connected":true' detect.json
   /usr/bin/quillet-cli --simulate write -c NRF24LE1_16K "$blink"
-  # The menu entry's command opens its window.
+  # The menu entry's command opens its window, on X11 as on a desktop (not offscreen as above).
   command=$(sed -n 's/^Exec=//p' /usr/share/applications/example.quillet.Quillet.desktop)
-  xvfb-run -a bash -c '${0% %f} --simulate & pid=$!
+  QT_QPA_PLATFORM=xcb xvfb-run -a bash -c '${0% %f} --simulate & pid=$!
     for _ in $(seq 100); do
       xdotool search --onlyvisible --name "^Quillet" >/dev/null && { kill $pid; exit 0; }
       sleep 0.1
