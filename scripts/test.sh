@@ -82,7 +82,7 @@ blink=$PWD/examples/blink/blink.hex
 # The committed example firmware is what its source builds to.
 example=$(mktemp -d)
 cp examples/blink/blink.c examples/blink/Makefile "$example"
-make -s -C "$example" 2>/dev/null
+make -s -C "$example"
 cmp "$example/blink.hex" examples/blink/blink.hex
 $sudo dpkg --purge quillet >/dev/null
 echo "all test stages passed"
