@@ -29,7 +29,7 @@ void ShowErrorBox(const QString& message) {
     Presenter()(message);
     return;
   }
-  QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(), message);
+  QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Quillet"), message);
 }
 
 void RunEventHandler(const std::function<void()>& handler) {

@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,30 +27,50 @@ QFont WindowFont() {
   return font;
 }
 
+// Answers what needs no window before the application object is made, since that object needs a
+// display: --help, --version, and the lack of any display. Nothing when the window is to open.
+std::optional<int> AnswerBeforeTheApplication(int argc, char** argv) {
+  const std::string name = argc > 0 ? argv[0] : "quillet";
+  bool platformGiven = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--") break;
+    if (a == "--help" || a == "-h") {
+      std::fputs(quillet::ProgramUsage(name).c_str(), stdout);
+      return 0;
+    }
+    if (a == "--version") {
+      std::printf("quillet %d\n", quillet::kProgramVersion);
+      return 0;
+    }
+    platformGiven = platformGiven || a == "-platform";
+  }
+  if (!platformGiven && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+    std::fprintf(stderr,
+                 "quillet: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are "
+                 "unset).\nquillet-cli programs the chip without one.\n");
+    return 1;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const auto answered = AnswerBeforeTheApplication(argc, argv)) return *answered;
   quillet::QuilletApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName(QStringLiteral("quillet"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Quillet"));
   QApplication::setApplicationVersion(QString::number(quillet::kProgramVersion));
 
   const QStringList arguments = QApplication::arguments();
   std::vector<std::string> args;
   for (qsizetype i = 1; i < arguments.size(); ++i) args.push_back(arguments[i].toStdString());
   const quillet::ProgramOptions options = quillet::ParseProgramOptions(args);
-  const std::string name = arguments.isEmpty() ? "quillet" : arguments[0].toStdString();
   if (!options.error.empty()) {
+    const std::string name = arguments.isEmpty() ? "quillet" : arguments[0].toStdString();
     std::fprintf(stderr, "quillet: %s\n%s", options.error.c_str(), quillet::ProgramUsage(name).c_str());
     return 2;
-  }
-  if (options.help) {
-    std::fputs(quillet::ProgramUsage(name).c_str(), stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::printf("quillet %d\n", quillet::kProgramVersion);
-    return 0;
   }
 
   QApplication::setFont(WindowFont());
