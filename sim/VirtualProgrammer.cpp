@@ -71,6 +71,9 @@ The device:
   --version N                device version (default 0x0100)
   --interval-us N            at least N microseconds between input reports (default 1000,
                              one per full-speed frame; 0 sends at once and may lose reports)
+  --no-realtime              do not ask for real-time priority (by default it does, so that
+                             it takes each output report before the kernel's queue of 32
+                             for the device overflows: uhid drops the rest)
 Ending:
   --duration S               remove the device after S seconds
   --unplug-after-input N     remove it once N input reports have been sent
@@ -157,6 +160,8 @@ VirtualProgrammerOptions ParseVirtualProgrammerOptions(const std::vector<std::st
     } else if (a == "--interval-us") {
       if (!number(10'000'000, n)) return fail("--interval-us needs microseconds, at most 10000000");
       o.interval = std::chrono::microseconds(n);
+    } else if (a == "--no-realtime") {
+      o.realtime = false;
     } else if (a == "--duration") {
       if (!number(86400, n) || n == 0) return fail("--duration needs seconds, 1-86400");
       o.duration = std::chrono::seconds(n);

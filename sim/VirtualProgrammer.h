@@ -25,6 +25,10 @@ struct VirtualProgrammerOptions {
   // (negative: never), as a cable pulled in the middle of a read or a write.
   long unplugAfterInput = -1;
   long unplugAfterOutput = -1;
+  // Run at real-time priority when allowed: uhid keeps at most 32 events for the device and drops
+  // the rest ("Output queue is full"), while a host writes a whole image stream at once, as a
+  // real USB device's writes block until it takes each report and uhid's do not.
+  bool realtime = true;
   bool help = false;
   std::string error;  // non-empty: the command line was refused
 };

@@ -1,5 +1,6 @@
 // quillet-virtual-programmer: see VirtualProgrammer.h and --help.
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -44,6 +45,14 @@ int main(int argc, char** argv) {
                  : e == ENOENT             ? " (load the uhid module: modprobe uhid)"
                                            : "");
     return 1;
+  }
+
+  if (o.realtime) {
+    sched_param param{};
+    param.sched_priority = 10;
+    if (sched_setscheduler(0, SCHED_FIFO, &param) != 0)
+      std::fprintf(stderr, "%s: no real-time priority (%s); a fast writer may overflow uhid's queue\n", kProgram,
+                   std::strerror(errno));
   }
 
   SimProgrammer model(o.programmer);

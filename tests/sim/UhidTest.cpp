@@ -281,6 +281,7 @@ TEST(VirtualProgrammerOptions, Defaults) {
   EXPECT_TRUE(o.programmer.chipConnected);
   EXPECT_EQ(o.unplugAfterInput, -1);
   EXPECT_EQ(o.unplugAfterOutput, -1);
+  EXPECT_TRUE(o.realtime);
 }
 
 TEST(VirtualProgrammerOptions, EveryOption) {
@@ -289,7 +290,7 @@ TEST(VirtualProgrammerOptions, EveryOption) {
        "0x81", "--read-reply", "0x85", "--write-reply", "134", "--verify-reply", "0x87", "--stall-after", "12",
        "--drop-report", "3", "--wrong-check-word", "--corrupt-checksum", "--stuck", "0x100:0x01:0x80", "--name", "Other",
        "--serial", "X2", "--phys", "p2", "--vendor", "0x1234", "--product", "0x5678", "--version", "0x0200",
-       "--interval-us", "0", "--duration", "5", "--unplug-after-input", "100", "--unplug-after-output", "50"});
+       "--interval-us", "0", "--no-realtime", "--duration", "5", "--unplug-after-input", "100", "--unplug-after-output", "50"});
   ASSERT_TRUE(o.error.empty()) << o.error;
   EXPECT_EQ(o.programmer.flashSize, 32768u);
   EXPECT_FALSE(o.programmer.chipConnected);
@@ -319,6 +320,7 @@ TEST(VirtualProgrammerOptions, EveryOption) {
   EXPECT_EQ(*o.duration, 5s);
   EXPECT_EQ(o.unplugAfterInput, 100);
   EXPECT_EQ(o.unplugAfterOutput, 50);
+  EXPECT_FALSE(o.realtime);
 }
 
 TEST(VirtualProgrammerOptions, RefusesBadValues) {

@@ -1,0 +1,203 @@
+#!/bin/busybox sh
+# The init of kernel-test.sh's guest: the command line against the virtual programmer through a
+# real kernel. One "KT PASS|FAIL|SKIP <check>" line per check, then "KT SUMMARY N passed, M failed".
+/bin/busybox --install -s /bin
+export PATH=/usr/bin:/bin HOME=/root
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+mount -t tmpfs tmpfs /run
+chmod 1777 /tmp
+echo "KT NOTE guest up: Linux $(uname -r), $(nproc) CPUs"
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "KT PASS $*"; }
+fail() { failed=$((failed + 1)); echo "KT FAIL $*"; }
+skip() { echo "KT SKIP $*"; }
+note() { echo "KT NOTE $*"; }
+# check NAME DETAIL CONDITION...: the condition decides.
+check() {
+  name=$1; detail=$2; shift 2
+  if "$@"; then pass "$name"; else fail "$name: $detail"; fi
+}
+finish() {
+  dmesg | grep -i -E 'uhid|hid-generic|hidraw|queue is full' | sed 's/^/KT NOTE kernel: /' | tail -n 20
+  echo "KT SUMMARY $passed passed, $failed failed"
+  sync
+  poweroff -f
+}
+
+while read -r m; do
+  insmod "/modules/$m" || note "insmod $m failed"
+done </modules/order
+[ -c /dev/uhid ] || { fail "uhid: no /dev/uhid after loading the modules"; finish; }
+
+# vp_start TAG ARGS...: starts a virtual programmer, waits for its node (NODE_<TAG>, PID_<TAG>).
+vp_start() {
+  tag=$1; shift
+  quillet-virtual-programmer "$@" >/tmp/$tag.out 2>/tmp/$tag.err &
+  eval "PID_$tag=$!"
+  i=0
+  while [ $i -lt 100 ]; do
+    node=$(sed -n 's/^ready //p' /tmp/$tag.out)
+    if [ -n "$node" ]; then eval "NODE_$tag=$node"; return 0; fi
+    sleep 0.1; i=$((i + 1))
+  done
+  eval "NODE_$tag="
+  cat /tmp/$tag.err
+  return 1
+}
+# vp_end TAG: waits up to 10 s for it to end by itself; its summary line is in /tmp/TAG.out.
+vp_wait() {
+  eval "pid=\$PID_$1"
+  i=0
+  while kill -0 "$pid" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  ! kill -0 "$pid" 2>/dev/null
+}
+vp_stop() {
+  eval "kill -TERM \$PID_$1" 2>/dev/null
+  vp_wait "$1"
+}
+closes() { grep -c 'HID 设备已关闭' "$1"; }
+wait_for() {  # wait_for FILE PATTERN SECONDS
+  i=0
+  while [ $i -lt $(($3 * 10)) ]; do
+    grep -q -- "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1; i=$((i + 1))
+  done
+  return 1
+}
+
+chip=NRF24LU1_32K
+
+# A device with the programmer's vendor ID but another product ID, made first so that it is the
+# first hidraw node the scan meets.
+if vp_start other --product 0x0040 --serial OTHER1 --name "Other HID device"; then
+  pass "second uhid device (04d8:0040) created at $NODE_other"
+else
+  fail "second uhid device: not created"
+fi
+
+if vp_start vp --flash-size 32k --serial VP0001; then
+  pass "virtual programmer created at $NODE_vp"
+else
+  fail "virtual programmer: not created"; finish
+fi
+
+# list: the programmer with its name and serial, accessible; the other device not at all.
+out=$(timeout 20 quillet-cli list 2>/tmp/list.err); rc=$?
+check "list finds the programmer with name and serial" "exit $rc, output: $out $(cat /tmp/list.err)" \
+  [ $rc = 0 -a "$out" = "$NODE_vp  Quillet Virtual Programmer  serial VP0001  accessible" ]
+
+# detect: the identity reply over the kernel.
+out=$(timeout 20 quillet-cli detect --json 2>/tmp/detect.err); rc=$?
+check "detect" "exit $rc, output: $out $(cat /tmp/detect.err)" \
+  sh -c '[ $0 = 0 ] && echo "$1" | grep -q "\"check_word\" *: *4" && echo "$1" | grep -q "\"chip_connected\" *: *true" &&
+         echo "$1" | grep -q "\"serial\" *: *\"VP0001\""' "$rc" "$out"
+
+# A 32 KiB read of the erased chip, a 16 KiB write with read-back, a read of what it holds.
+timeout 30 quillet-cli read -c $chip -o /tmp/read1.bin 2>/tmp/read1.err; rc=$?
+check "32 KiB read" "exit $rc: $(cat /tmp/read1.err)" sh -c "[ $rc = 0 ] && cmp /tmp/read1.bin /data/ff32k.bin"
+timeout 30 quillet-cli write -c $chip /data/image16k.bin --readback 2>/tmp/write1.err; rc=$?
+check "16 KiB write --readback" "exit $rc: $(cat /tmp/write1.err)" [ $rc = 0 ]
+timeout 30 quillet-cli read -c $chip -o /tmp/read2.bin 2>/tmp/read2.err; rc=$?
+check "32 KiB read after the write holds the image" "exit $rc: $(cat /tmp/read2.err)" \
+  sh -c "[ $rc = 0 ] && cmp /tmp/read2.bin /data/expect32k.bin"
+vp_stop vp
+check "every output report was report ID 0 and 64 bytes" "$(cat /tmp/vp.out /tmp/vp.err)" \
+  grep -q 'ended (stopped): .*(unexpected 0)' /tmp/vp.out
+
+# Removed in the middle of a read: one close, no hang, exit 4; then created again and found.
+if vp_start cut1 --flash-size 32k --serial VP0001 --unplug-after-input 100; then
+  timeout 30 quillet-cli read -v -c $chip -o /tmp/cut.bin 2>/tmp/cut1.err; rc=$?
+  check "removed during a read: exit 4, one close, no file" \
+    "exit $rc, $(closes /tmp/cut1.err) closes: $(tail -n 5 /tmp/cut1.err)" \
+    sh -c "[ $rc = 4 ] && [ $(closes /tmp/cut1.err) = 1 ] && grep -q 'unplugged while reading' /tmp/cut1.err && [ ! -e /tmp/cut.bin ]"
+  vp_wait cut1
+  check "the device went away after 100 input reports" "$(cat /tmp/cut1.out)" grep -q 'ended (unplugged)' /tmp/cut1.out
+else
+  fail "removed during a read: device not created"
+fi
+if vp_start back1 --flash-size 32k --serial VP0001; then
+  out=$(timeout 20 quillet-cli list 2>&1); rc=$?
+  check "created again after the read: found again" "exit $rc: $out" \
+    [ $rc = 0 -a "$out" = "$NODE_back1  Quillet Virtual Programmer  serial VP0001  accessible" ]
+  vp_stop back1
+else
+  fail "created again after the read: not created"
+fi
+
+# Removed in the middle of the image stream of a write.
+if vp_start cut2 --flash-size 32k --serial VP0001 --unplug-after-output 100; then
+  timeout 30 quillet-cli write -v -c $chip /data/image16k.bin 2>/tmp/cut2.err; rc=$?
+  check "removed during a write: exit 4, one close" \
+    "exit $rc, $(closes /tmp/cut2.err) closes: $(tail -n 5 /tmp/cut2.err)" \
+    sh -c "[ $rc = 4 ] && [ $(closes /tmp/cut2.err) = 1 ]"
+  vp_wait cut2
+  check "the device went away after 100 output reports" "$(cat /tmp/cut2.out)" grep -q 'ended (unplugged)' /tmp/cut2.out
+else
+  fail "removed during a write: device not created"
+fi
+if vp_start vp --flash-size 32k --serial VP0001; then
+  out=$(timeout 20 quillet-cli list 2>&1); rc=$?
+  check "created again after the write: found again" "exit $rc: $out" \
+    [ $rc = 0 -a "$out" = "$NODE_vp  Quillet Virtual Programmer  serial VP0001  accessible" ]
+else
+  fail "created again after the write: not created"
+fi
+
+# A user without access to the node (devtmpfs makes it 0600 root; no udev rule runs yet).
+out=$(timeout 20 su -s /bin/sh tester -c 'quillet-cli list' 2>/tmp/user-list.err); rc=$?
+check "list as a user without access marks the node inaccessible" "exit $rc: $out $(cat /tmp/user-list.err)" \
+  sh -c '[ $0 = 0 ] && echo "$1" | grep -q "^$2  .*no access: Permission denied"' "$rc" "$out" "$NODE_vp"
+timeout 20 su -s /bin/sh tester -c 'quillet-cli detect' >/dev/null 2>/tmp/user-detect.err; rc=$?
+check "detect as a user without access exits 3 with the permission hint" "exit $rc: $(cat /tmp/user-detect.err)" \
+  sh -c "[ $rc = 3 ] && grep -q 'Permission denied' /tmp/user-detect.err && grep -q '70-quillet.rules' /tmp/user-detect.err"
+
+# The device-change monitor, with systemd-udevd relaying the kernel's events.
+/lib/systemd/systemd-udevd --daemon >/tmp/udevd.log 2>&1
+i=0
+while [ ! -S /run/udev/control ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+if [ -S /run/udev/control ]; then
+  quillet-cli write --watch -v -c $chip /data/image16k.bin >/dev/null 2>/tmp/watch.err &
+  watch=$!
+  if wait_for /tmp/watch.err 'watching' 20; then
+    before=$(grep -c DeviceChange /tmp/watch.err)
+    vp_stop vp
+    removed=no
+    i=0
+    while [ $i -lt 100 ]; do
+      [ "$(grep -c DeviceChange /tmp/watch.err)" -gt "$before" ] && { removed=yes; break; }
+      sleep 0.1; i=$((i + 1))
+    done
+    check "the device-change monitor reports the remove" "$(tail -n 5 /tmp/watch.err)" [ $removed = yes ]
+    before=$(grep -c DeviceChange /tmp/watch.err)
+    vp_start vp --flash-size 32k --serial VP0001
+    # "is back" comes only from a rescan, which only a device-change message starts.
+    back=no
+    i=0
+    while [ $i -lt 100 ]; do
+      if grep -q 'the programmer is back' /tmp/watch.err && [ "$(grep -c DeviceChange /tmp/watch.err)" -gt "$before" ]; then
+        back=yes; break
+      fi
+      sleep 0.1; i=$((i + 1))
+    done
+    check "the device-change monitor reports the add (the watch finds the programmer again)" \
+      "$(tail -n 5 /tmp/watch.err)" [ $back = yes ]
+  else
+    fail "device-change monitor: the watch did not start: $(tail -n 5 /tmp/watch.err)"
+  fi
+  kill -TERM $watch 2>/dev/null
+  wait $watch
+else
+  skip "device-change monitor: systemd-udevd did not start in the initramfs: $(cat /tmp/udevd.log)"
+fi
+vp_stop vp
+
+vp_stop other
+check "the second device was listed by the kernel but never opened" "$(cat /tmp/other.out)" \
+  grep -q 'ended (stopped): opened 0,' /tmp/other.out
+
+finish
