@@ -49,7 +49,7 @@ vp_start() {
   cat /tmp/$tag.err
   return 1
 }
-# vp_end TAG: waits up to 10 s for it to end by itself; its summary line is in /tmp/TAG.out.
+# vp_wait TAG: waits up to 10 s for it to end by itself; its summary line is in /tmp/TAG.out.
 vp_wait() {
   eval "pid=\$PID_$1"
   i=0
@@ -60,6 +60,8 @@ vp_stop() {
   eval "kill -TERM \$PID_$1" 2>/dev/null
   vp_wait "$1"
 }
+# The close line of -v's log: never twice. It may be missing: the command line ends as soon as
+# the operation has failed, and a log line posted after that is not printed.
 closes() { grep -c 'HID 设备已关闭' "$1"; }
 wait_for() {  # wait_for FILE PATTERN SECONDS
   i=0
@@ -112,11 +114,12 @@ check "every output report was report ID 0 and 64 bytes" "$(cat /tmp/vp.out /tmp
 # Removed in the middle of a read: one close, no hang, exit 4; then created again and found.
 if vp_start cut1 --flash-size 32k --serial VP0001 --unplug-after-input 100; then
   timeout 30 quillet-cli read -v -c $chip -o /tmp/cut.bin 2>/tmp/cut1.err; rc=$?
-  check "removed during a read: exit 4, one close, no file" \
+  check "removed during a read: exit 4, no second close, no file" \
     "exit $rc, $(closes /tmp/cut1.err) closes: $(tail -n 5 /tmp/cut1.err)" \
-    sh -c "[ $rc = 4 ] && [ $(closes /tmp/cut1.err) = 1 ] && grep -q 'unplugged while reading' /tmp/cut1.err && [ ! -e /tmp/cut.bin ]"
+    sh -c "[ $rc = 4 ] && [ $(closes /tmp/cut1.err) -le 1 ] && grep -q 'unplugged while reading' /tmp/cut1.err && [ ! -e /tmp/cut.bin ]"
   vp_wait cut1
   check "the device went away after 100 input reports" "$(cat /tmp/cut1.out)" grep -q 'ended (unplugged)' /tmp/cut1.out
+  vp_stop cut1  # when it did not go by itself, so that the checks after this one see one device
 else
   fail "removed during a read: device not created"
 fi
@@ -132,11 +135,12 @@ fi
 # Removed in the middle of the image stream of a write.
 if vp_start cut2 --flash-size 32k --serial VP0001 --unplug-after-output 100; then
   timeout 30 quillet-cli write -v -c $chip /data/image16k.bin 2>/tmp/cut2.err; rc=$?
-  check "removed during a write: exit 4, one close" \
+  check "removed during a write: exit 4, no second close" \
     "exit $rc, $(closes /tmp/cut2.err) closes: $(tail -n 5 /tmp/cut2.err)" \
-    sh -c "[ $rc = 4 ] && [ $(closes /tmp/cut2.err) = 1 ]"
+    sh -c "[ $rc = 4 ] && [ $(closes /tmp/cut2.err) -le 1 ] && grep -q -E 'unplugged while writing|stopped taking the image' /tmp/cut2.err"
   vp_wait cut2
   check "the device went away after 100 output reports" "$(cat /tmp/cut2.out)" grep -q 'ended (unplugged)' /tmp/cut2.out
+  vp_stop cut2  # when it did not go by itself, so that the checks after this one see one device
 else
   fail "removed during a write: device not created"
 fi
