@@ -200,6 +200,50 @@ else
 fi
 vp_stop vp
 
+# The model behind dummy_hcd's gadget HID function: a USB device that usbhid drives, whose
+# product string and serial come from the USB device, and whose output reports cross the bus
+# without the report ID byte.
+if [ -s /modules/order-usb ]; then
+  while read -r m; do
+    insmod "/modules/$m" || note "insmod $m failed"
+  done </modules/order-usb
+  mount -t configfs configfs /sys/kernel/config 2>/dev/null
+  g=/sys/kernel/config/usb_gadget/quillet
+  f=$g/functions/hid.usb0
+  if mkdir $g && echo 0x04d8 >$g/idVendor && echo 0x003f >$g/idProduct && echo 0x0100 >$g/bcdDevice &&
+    mkdir $g/strings/0x409 && echo VPUSB01 >$g/strings/0x409/serialnumber &&
+    echo "Quillet" >$g/strings/0x409/manufacturer &&
+    echo "nRF24 Programmer (USB gadget)" >$g/strings/0x409/product &&
+    mkdir $f && echo 0 >$f/protocol && echo 0 >$f/subclass && echo 64 >$f/report_length &&
+    quillet-virtual-programmer --print-descriptor >$f/report_desc &&
+    mkdir $g/configs/c.1 && mkdir $g/configs/c.1/strings/0x409 && echo hid >$g/configs/c.1/strings/0x409/configuration &&
+    ln -s $f $g/configs/c.1/ && ls /sys/class/udc | head -n 1 >$g/UDC; then
+    i=0; while [ ! -c /dev/hidg0 ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+  fi
+  if [ -c /dev/hidg0 ] && vp_start usb --gadget /dev/hidg0 --flash-size 32k --serial VPUSB01; then
+    pass "USB gadget: usbhid made $NODE_usb of it"
+    out=$(timeout 20 quillet-cli list 2>&1); rc=$?
+    check "USB gadget: list shows the USB product string and serial" "exit $rc: $out" \
+      [ $rc = 0 -a "$out" = "$NODE_usb  nRF24 Programmer (USB gadget)  serial VPUSB01  accessible" ]
+    out=$(timeout 20 quillet-cli detect --json 2>&1); rc=$?
+    check "USB gadget: detect" "exit $rc: $out" \
+      sh -c '[ $0 = 0 ] && echo "$1" | grep -q "\"check_word\" *: *4"' "$rc" "$out"
+    timeout 30 quillet-cli write -c $chip /data/image16k.bin --readback 2>/tmp/usb-write.err; rc=$?
+    check "USB gadget: 16 KiB write --readback" "exit $rc: $(cat /tmp/usb-write.err)" [ $rc = 0 ]
+    timeout 30 quillet-cli read -c $chip -o /tmp/usb-read.bin 2>/tmp/usb-read.err; rc=$?
+    check "USB gadget: 32 KiB read holds the image" "exit $rc: $(cat /tmp/usb-read.err)" \
+      sh -c "[ $rc = 0 ] && cmp /tmp/usb-read.bin /data/expect32k.bin"
+    vp_stop usb
+    check "USB gadget: every output report crossed the bus as 64 bytes" "$(cat /tmp/usb.out /tmp/usb.err)" \
+      grep -q 'ended (stopped): .*(unexpected 0)' /tmp/usb.out
+  else
+    skip "USB gadget: no /dev/hidg0 or no hidraw node for it: $(cat /tmp/usb.err 2>/dev/null)"
+  fi
+  echo "" >$g/UDC 2>/dev/null
+else
+  skip "USB gadget: the kernel package has no dummy_hcd or gadget HID function"
+fi
+
 vp_stop other
 check "the second device was listed by the kernel but never opened" "$(cat /tmp/other.out)" \
   grep -q 'ended (stopped): opened 0,' /tmp/other.out

@@ -106,6 +106,16 @@ for m in "${order[@]}"; do
   cp "${module_path[$m]}" "$root/modules/"
   basename "${module_path[$m]}" >>"$root/modules/order"
 done
+# The same model as a real USB device, where the kernel has a dummy USB controller with the
+# gadget HID function: usbhid on the host side then drives it.
+order=()
+if [[ -n ${module_path[dummy_hcd]:-} && -n ${module_path[usb_f_hid]:-} && -n ${module_path[usbhid]:-} ]]; then
+  for m in usbhid dummy_hcd usb_f_hid; do add_module "$m"; done
+fi
+for m in "${order[@]}"; do
+  cp "${module_path[$m]}" "$root/modules/"
+  basename "${module_path[$m]}" >>"$root/modules/order-usb"
+done
 
 # Test data: a 16 KiB image of random bytes, and what a 32 KiB chip holds after writing it.
 head -c 16384 /dev/urandom >"$root/data/image16k.bin"

@@ -41,6 +41,25 @@ bool ParseNumber(const std::string& s, unsigned long long max, unsigned long lon
   return true;
 }
 
+bool UnplugDue(const VirtualProgrammerOptions& o, const UhidServiceStats& s) {
+  return (o.unplugAfterInput >= 0 && s.inputReports >= static_cast<unsigned long>(o.unplugAfterInput)) ||
+         (o.unplugAfterOutput >= 0 && s.outputReports >= static_cast<unsigned long>(o.unplugAfterOutput));
+}
+
+// ppoll until `wake` (time_point::max(): no limit).
+int PollUntil(pollfd* fds, nfds_t count, Clock::time_point wake, Clock::time_point now) {
+  timespec timeout{};
+  timespec* wait = nullptr;
+  if (wake != Clock::time_point::max()) {
+    const auto left = std::max(Clock::duration::zero(), wake - now);
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    wait = &timeout;
+  }
+  return ::ppoll(fds, count, wait, nullptr);
+}
+
 }  // namespace
 
 std::string VirtualProgrammerUsage() {
@@ -78,6 +97,12 @@ Ending:
   --duration S               remove the device after S seconds
   --unplug-after-input N     remove it once N input reports have been sent
   --unplug-after-output N    remove it once N output reports have been taken
+Other ways:
+  --gadget NODE              serve a USB gadget HID function's node (/dev/hidg0) instead of
+                             /dev/uhid; the gadget's IDs and serial are set up in configfs
+                             and should match --vendor, --product and --serial ("ready" names
+                             the host's hidraw node of the device with those)
+  --print-descriptor         write the report descriptor's bytes to stdout (for configfs)
   -h, --help                 this text
 )";
 }
@@ -160,6 +185,10 @@ VirtualProgrammerOptions ParseVirtualProgrammerOptions(const std::vector<std::st
     } else if (a == "--interval-us") {
       if (!number(10'000'000, n)) return fail("--interval-us needs microseconds, at most 10000000");
       o.interval = std::chrono::microseconds(n);
+    } else if (a == "--gadget") {
+      if (!next(o.gadget) || o.gadget.empty()) return fail("--gadget needs a device node, e.g. /dev/hidg0");
+    } else if (a == "--print-descriptor") {
+      o.printDescriptor = true;
     } else if (a == "--no-realtime") {
       o.realtime = false;
     } else if (a == "--duration") {
@@ -224,13 +253,6 @@ void UhidService::Destroy() {
   Send(EncodeDestroy());
 }
 
-bool UhidService::UnplugDue() const {
-  return (options_.unplugAfterInput >= 0 &&
-          stats_.inputReports >= static_cast<unsigned long>(options_.unplugAfterInput)) ||
-         (options_.unplugAfterOutput >= 0 &&
-          stats_.outputReports >= static_cast<unsigned long>(options_.unplugAfterOutput));
-}
-
 bool UhidService::Handle(const UhidMessage& m) {
   switch (m.kind) {
     case UhidMessage::Start:
@@ -280,7 +302,7 @@ UhidService::End UhidService::Run(int stopFd) {
       if (!input || !Send(*input)) return End::DeviceGone;
       ++stats_.inputReports;
       pacer_.Sent(now);
-      if (UnplugDue()) return End::Unplugged;
+      if (UnplugDue(options_, stats_)) return End::Unplugged;
       now = Clock::now();
     }
     if (stats_.started && !announced_ && hooks_.findNode) {
@@ -293,17 +315,8 @@ UhidService::End UhidService::Run(int stopFd) {
     auto wake = deadline;
     if (model_.PendingInputReports() > 0) wake = std::min(wake, pacer_.NextAt());
     if (stats_.started && !announced_ && hooks_.findNode) wake = std::min(wake, now + kNodeSearchStep);
-    timespec timeout{};
-    timespec* wait = nullptr;
-    if (wake != Clock::time_point::max()) {
-      const auto left = std::max(Clock::duration::zero(), wake - now);
-      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-      timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-      timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-      wait = &timeout;
-    }
     pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd, POLLIN, 0}};
-    const int ready = ::ppoll(fds, stopFd >= 0 ? 2 : 1, wait, nullptr);
+    const int ready = PollUntil(fds, stopFd >= 0 ? 2 : 1, wake, now);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return End::Failed;
@@ -320,7 +333,7 @@ UhidService::End UhidService::Run(int stopFd) {
         const auto m = DecodeUhidEvent(&ev, static_cast<size_t>(n));
         if (!m) continue;
         if (!Handle(*m)) return End::DeviceGone;
-        if (m->kind == UhidMessage::Output && UnplugDue()) return End::Unplugged;
+        if (m->kind == UhidMessage::Output && UnplugDue(options_, stats_)) return End::Unplugged;
       }
     } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
       return End::DeviceGone;
@@ -328,13 +341,97 @@ UhidService::End UhidService::Run(int stopFd) {
   }
 }
 
-std::string UhidService::Summary() const {
+std::string UhidService::Summary() const { return StatsSummary(stats_); }
+
+std::string StatsSummary(const UhidServiceStats& s) {
   char text[256];
   std::snprintf(text, sizeof text,
-                "opened %lu, closed %lu, output reports %lu (unexpected %lu), input reports %lu, report requests %lu",
-                stats_.opens, stats_.closes, stats_.outputReports, stats_.unexpectedOutputs, stats_.inputReports,
-                stats_.reportRequests);
+                "opened %lu, closed %lu, output reports %lu (unexpected %lu), input reports %lu (dropped %lu), "
+                "report requests %lu",
+                s.opens, s.closes, s.outputReports, s.unexpectedOutputs, s.inputReports, s.droppedInputs,
+                s.reportRequests);
   return text;
+}
+
+GadgetService::GadgetService(int fd, SimProgrammer& model, const VirtualProgrammerOptions& options,
+                             UhidService::Hooks hooks)
+    : fd_(fd), model_(model), options_(options), hooks_(std::move(hooks)), pacer_(options.interval) {}
+
+std::string GadgetService::Summary() const { return StatsSummary(stats_); }
+
+bool GadgetService::Send(const std::vector<uint8_t>& bytes, int stopFd) {
+  // The function takes one report at a time and the next once the host has polled for it; a
+  // host that stopped polling (its node closed) gets the report dropped after a second.
+  const auto limit = Clock::now() + std::chrono::seconds(1);
+  for (;;) {
+    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n >= 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - Clock::now()).count();
+    if (left <= 0) {
+      ++stats_.droppedInputs;
+      return true;
+    }
+    pollfd fds[2] = {{fd_, POLLOUT, 0}, {stopFd, POLLIN, 0}};
+    if (::poll(fds, stopFd >= 0 ? 2 : 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
+    if (stopFd >= 0 && fds[1].revents) return true;  // Run sees the stop next
+  }
+}
+
+UhidService::End GadgetService::Run(int stopFd) {
+  using End = UhidService::End;
+  const auto start = Clock::now();
+  const auto deadline = options_.duration ? start + *options_.duration : Clock::time_point::max();
+  constexpr auto kNodeSearchStep = std::chrono::milliseconds(10);
+  uint8_t buffer[1 + 1024];
+  for (;;) {
+    auto now = Clock::now();
+    if (now >= deadline) return End::DurationOver;
+    SimProgrammer::Report report;
+    while (model_.PendingInputReports() > 0 && pacer_.Ready(now)) {
+      if (!model_.TakeInputReport(report)) break;
+      if (!Send(InputWireBytes(report.data(), report.size(), false), stopFd)) return End::DeviceGone;
+      ++stats_.inputReports;
+      pacer_.Sent(now);
+      if (UnplugDue(options_, stats_)) return End::Unplugged;
+      now = Clock::now();
+    }
+    if (!announced_ && hooks_.findNode) {
+      if (auto node = hooks_.findNode()) {
+        announced_ = true;
+        if (hooks_.onReady) hooks_.onReady(*node);
+      }
+    }
+    auto wake = deadline;
+    if (model_.PendingInputReports() > 0) wake = std::min(wake, pacer_.NextAt());
+    if (!announced_ && hooks_.findNode) wake = std::min(wake, now + kNodeSearchStep);
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd, POLLIN, 0}};
+    const int ready = PollUntil(fds, stopFd >= 0 ? 2 : 1, wake, now);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return End::Failed;
+    }
+    if (stopFd >= 0 && fds[1].revents) return End::Stopped;
+    if (fds[0].revents & POLLIN) {
+      for (;;) {
+        // Byte 0 is the report ID the host's transport left out; the model reads it as such.
+        const ssize_t n = ::read(fd_, buffer + 1, sizeof buffer - 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) break;
+        if (n <= 0) return End::DeviceGone;
+        buffer[0] = 0;
+        ++stats_.outputReports;
+        if (n != static_cast<ssize_t>(SimProgrammer::kReportSize - 1) && ++stats_.unexpectedOutputs <= 5 &&
+            hooks_.log)
+          hooks_.log("output report of " + std::to_string(n) + " bytes on the bus");
+        model_.HandleOutputReport(buffer, static_cast<size_t>(n) + 1);
+        if (UnplugDue(options_, stats_)) return End::Unplugged;
+      }
+    } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      return End::DeviceGone;
+    }
+  }
 }
 
 }  // namespace quillet::sim

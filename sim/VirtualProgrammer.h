@@ -29,6 +29,9 @@ struct VirtualProgrammerOptions {
   // the rest ("Output queue is full"), while a host writes a whole image stream at once, as a
   // real USB device's writes block until it takes each report and uhid's do not.
   bool realtime = true;
+  // Serve through this USB gadget HID function node (/dev/hidgN) instead of /dev/uhid.
+  std::string gadget;
+  bool printDescriptor = false;  // write the report descriptor's bytes to stdout and end
   bool help = false;
   std::string error;  // non-empty: the command line was refused
 };
@@ -44,7 +47,10 @@ struct UhidServiceStats {
   unsigned long inputReports = 0;
   unsigned long unexpectedOutputs = 0;  // not 65 bytes starting with report ID 0
   unsigned long reportRequests = 0;     // GET_REPORT / SET_REPORT, refused
+  unsigned long droppedInputs = 0;      // gadget: not taken by the host within a second
 };
+
+std::string StatsSummary(const UhidServiceStats& stats);
 
 class UhidService {
  public:
@@ -73,7 +79,6 @@ class UhidService {
  private:
   bool Send(const uhid_event& ev);
   bool Handle(const UhidMessage& m);
-  bool UnplugDue() const;
 
   int fd_;
   SimProgrammer& model_;
@@ -83,6 +88,30 @@ class UhidService {
   UhidServiceStats stats_;
   bool created_ = false;
   bool numberedInput_ = false;
+  bool announced_ = false;
+};
+
+// The programmer behind a USB gadget HID function's node (/dev/hidgN), which a USB device
+// controller (dummy_hcd in tests) presents to the host's usbhid driver as a real USB device. Each
+// read is one output report as it crossed the bus (the payload alone: usbhid leaves out report
+// ID 0), each write one input report.
+class GadgetService {
+ public:
+  GadgetService(int fd, SimProgrammer& model, const VirtualProgrammerOptions& options,
+                UhidService::Hooks hooks);
+  UhidService::End Run(int stopFd);
+  const UhidServiceStats& Stats() const { return stats_; }
+  std::string Summary() const;
+
+ private:
+  bool Send(const std::vector<uint8_t>& bytes, int stopFd);
+
+  int fd_;
+  SimProgrammer& model_;
+  const VirtualProgrammerOptions& options_;
+  UhidService::Hooks hooks_;
+  ReportPacer pacer_;
+  UhidServiceStats stats_;
   bool announced_ = false;
 };
 

@@ -28,6 +28,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s (--help shows the usage)\n", kProgram, o.error.c_str());
     return 2;
   }
+  if (o.printDescriptor) {
+    const auto& d = o.device.descriptor;
+    return std::fwrite(d.data(), 1, d.size(), stdout) == d.size() && std::fflush(stdout) == 0 ? 0 : 1;
+  }
 
   // The signals end the loop through a descriptor, so the device is always destroyed cleanly.
   sigset_t set;
@@ -36,16 +40,6 @@ int main(int argc, char** argv) {
   sigaddset(&set, SIGINT);
   sigprocmask(SIG_BLOCK, &set, nullptr);
   const int signals = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-
-  const int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    const int e = errno;
-    std::fprintf(stderr, "%s: cannot open /dev/uhid: %s%s\n", kProgram, std::strerror(e),
-                 e == EACCES || e == EPERM ? " (run it as root)"
-                 : e == ENOENT             ? " (load the uhid module: modprobe uhid)"
-                                           : "");
-    return 1;
-  }
 
   if (o.realtime) {
     sched_param param{};
@@ -65,17 +59,38 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   };
   hooks.log = [](const std::string& line) { std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str()); };
-  UhidService service(fd, model, o, hooks);
-  std::string error;
-  if (!service.Create(error)) {
-    std::fprintf(stderr, "%s: the kernel refused the device: %s\n", kProgram, error.c_str());
-    ::close(fd);
+
+  const std::string path = o.gadget.empty() ? "/dev/uhid" : o.gadget;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    const int e = errno;
+    std::fprintf(stderr, "%s: cannot open %s: %s%s\n", kProgram, path.c_str(), std::strerror(e),
+                 e == EACCES || e == EPERM        ? " (run it as root)"
+                 : e == ENOENT && o.gadget.empty() ? " (load the uhid module: modprobe uhid)"
+                                                   : "");
     return 1;
   }
-  const UhidService::End end = service.Run(signals);
-  service.Destroy();
+
+  UhidService::End end;
+  std::string summary;
+  if (!o.gadget.empty()) {
+    GadgetService service(fd, model, o, hooks);
+    end = service.Run(signals);
+    summary = service.Summary();
+  } else {
+    UhidService service(fd, model, o, hooks);
+    std::string error;
+    if (!service.Create(error)) {
+      std::fprintf(stderr, "%s: the kernel refused the device: %s\n", kProgram, error.c_str());
+      ::close(fd);
+      return 1;
+    }
+    end = service.Run(signals);
+    service.Destroy();
+    summary = service.Summary();
+  }
   ::close(fd);
-  std::printf("ended (%s): %s\n", EndName(end), service.Summary().c_str());
+  std::printf("ended (%s): %s\n", EndName(end), summary.c_str());
   std::fflush(stdout);
   return end == UhidService::End::Failed || end == UhidService::End::DeviceGone ? 1 : 0;
 }

@@ -540,5 +540,49 @@ TEST_F(UhidServiceTest, EndsWhenTheOtherSideCloses) {
   EXPECT_EQ(Join(), UhidService::End::DeviceGone);
 }
 
+// The gadget side: each message is one report as it crossed the bus, without a report ID.
+TEST_F(UhidServiceTest, GadgetTakesBusReportsAndSendsPayloads) {
+  VirtualProgrammerOptions o = ParseVirtualProgrammerOptions({"--gadget", "/dev/hidg0", "--interval-us", "0"});
+  ASSERT_EQ(o.gadget, "/dev/hidg0");
+  SimProgrammer model(o.programmer);
+  std::vector<std::string> log;
+  UhidService::Hooks hooks;
+  hooks.log = [&log](const std::string& line) { log.push_back(line); };
+  GadgetService service(device_, model, o, hooks);
+  thread_ = std::thread([this, &service] { end_ = service.Run(stop_); });
+  std::vector<uint8_t> connect(64, 0);
+  const uint8_t request[] = {0x01, 0x00, 0x02, 0x02, 0x04, 0x00};
+  std::copy(std::begin(request), std::end(request), connect.begin());
+  ASSERT_EQ(64, ::write(kernel_, connect.data(), connect.size()));
+  uint8_t reply[128] = {};
+  pollfd p{kernel_, POLLIN, 0};
+  ASSERT_EQ(1, ::poll(&p, 1, 5000));
+  ASSERT_EQ(64, ::read(kernel_, reply, sizeof reply));
+  EXPECT_EQ(reply[0], OP_CONNECT);
+  EXPECT_EQ(reply[4], 4);
+  // A host that sent the report ID byte along: 65 bytes on the bus.
+  std::vector<uint8_t> withId(65, 0);
+  std::copy(std::begin(request), std::end(request), withId.begin() + 1);
+  ASSERT_EQ(65, ::write(kernel_, withId.data(), withId.size()));
+  // The model reads the extra byte as payload byte 0 (0): no connect request, no reply. A
+  // second good request answered means the one before it was taken.
+  ASSERT_EQ(64, ::write(kernel_, connect.data(), connect.size()));
+  ASSERT_EQ(1, ::poll(&p, 1, 5000));
+  ASSERT_EQ(64, ::read(kernel_, reply, sizeof reply));
+  EXPECT_EQ(reply[0], OP_CONNECT);
+  Stop();
+  EXPECT_EQ(Join(), UhidService::End::Stopped);
+  EXPECT_EQ(service.Stats().outputReports, 3u);
+  EXPECT_EQ(service.Stats().inputReports, 2u);
+  EXPECT_EQ(service.Stats().unexpectedOutputs, 1u);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0], "output report of 65 bytes on the bus");
+}
+
+TEST(VirtualProgrammerOptions, PrintDescriptorAndGadgetNeedsANode) {
+  EXPECT_TRUE(ParseVirtualProgrammerOptions({"--print-descriptor"}).printDescriptor);
+  EXPECT_FALSE(ParseVirtualProgrammerOptions({"--gadget"}).error.empty());
+}
+
 }  // namespace
 }  // namespace quillet::sim
