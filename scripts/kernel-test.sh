@@ -8,7 +8,7 @@
 # Environment:
 #   QUILLET_KERNEL_TEST_BUILD   build folder (default build/kernel-test)
 #   QUILLET_KERNEL_CACHE        where the kernel is kept (default ~/.cache/quillet-kernel)
-#   QUILLET_KERNEL_TEST_ACCEL   kvm, tcg or auto (default: KVM when its guest starts within 15 s, else TCG)
+#   QUILLET_KERNEL_TEST_ACCEL   kvm, tcg or auto (default: KVM when its guest starts within 10 s, else TCG)
 #   QUILLET_KERNEL_TEST_TIMEOUT seconds for the whole boot and scenario (default 240)
 #   QUILLET_KERNEL_TEST_SKIP_BUILD=1  use the binaries already in the build folder
 set -euo pipefail
@@ -161,7 +161,7 @@ case $accel in
     if [[ -r /dev/kvm && -w /dev/kvm ]]; then
       echo "== booting $kernel_package (kvm, limit ${limit}s)"
       accel=kvm
-      run_guest 15 -accel kvm || status=$?
+      run_guest 10 -accel kvm || status=$?
       if ((status == 125)) || ! grep -q -a '^KT ' "$log"; then
         echo "== KVM did not run the guest ($(grep -a -m1 -i -E 'error|warning' "$log" | tr -d '\r' || echo 'no output')); TCG instead"
         accel=tcg
