@@ -124,7 +124,7 @@ head -c 32768 /dev/zero | tr '\0' '\377' >"$root/data/ff32k.bin"
 
 cp scripts/kernel-test-guest.sh "$root/init"
 chmod 755 "$root/init"
-(cd "$root" && find . -print0 | cpio --null -o -H newc --quiet) | gzip -1 >"$stage/initrd.gz"
+(cd "$root" && find . -print0 | cpio --null -o -H newc -R 0:0 --quiet) | gzip -1 >"$stage/initrd.gz"
 
 # ---- boot -----------------------------------------------------------------------------------
 # run_guest FIRST ACCEL-ARGS...: boots the guest; with FIRST > 0, gives up (status 125) when its
