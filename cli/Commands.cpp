@@ -306,6 +306,19 @@ std::string CheckOutputPath(const std::string& path) {
   return {};
 }
 
+// Opens the programmer, checks who it is and reads the chip's whole flash.
+Outcome ReadWholeChip(const CliOptions& o, Output& out, Json::Value& record, const char* phase,
+                      Programmer& p, std::vector<uint8_t>& flash) {
+  Outcome outcome = OpenProgrammer(o, out, p);
+  AddProgrammer(record, p);
+  if (outcome.Ok()) outcome = p.session->CheckIdentity();
+  if (outcome.Ok()) {
+    p.session->SelectChip(o.chip);
+    outcome = p.session->Read(o.flags, phase, flash);
+  }
+  return outcome;
+}
+
 int RunRead(const CliOptions& o, Output& out) {
   const auto start = SteadyClock::now();
   Json::Value record = NewRecord(Command::Read, o.chip);
@@ -313,14 +326,8 @@ int RunRead(const CliOptions& o, Output& out) {
   if (std::string bad = CheckOutputPath(o.output); !bad.empty())
     return Finish(out, record, {kExitUsage, bad}, start);
   Programmer p;
-  Outcome outcome = OpenProgrammer(o, out, p);
-  AddProgrammer(record, p);
-  if (outcome.Ok()) outcome = p.session->CheckIdentity();
   std::vector<uint8_t> flash;
-  if (outcome.Ok()) {
-    p.session->SelectChip(o.chip);
-    outcome = p.session->Read(o.flags, "reading", flash);
-  }
+  Outcome outcome = ReadWholeChip(o, out, record, "reading", p, flash);
   if (outcome.Ok()) {
     record["bytes"] = static_cast<Json::UInt64>(flash.size());
     std::string failed;
@@ -363,14 +370,8 @@ int RunVerify(const CliOptions& o, Output& out) {
   if (!image.error.empty()) return Finish(out, record, {kExitUsage, image.error}, start);
   record["bytes"] = static_cast<Json::UInt64>(image.bytes.size());
   Programmer p;
-  Outcome outcome = OpenProgrammer(o, out, p);
-  AddProgrammer(record, p);
-  if (outcome.Ok()) outcome = p.session->CheckIdentity();
   std::vector<uint8_t> flash;
-  if (outcome.Ok()) {
-    p.session->SelectChip(o.chip);
-    outcome = p.session->Read(o.flags, "verifying", flash);
-  }
+  Outcome outcome = ReadWholeChip(o, out, record, "verifying", p, flash);
   if (outcome.Ok()) outcome = Compare(image.bytes, flash, file, false, record);
   if (outcome.Ok()) out.Message(o.chip + " holds " + file + " (" + std::to_string(image.bytes.size()) + " bytes)");
   p.backend.SaveSimulatedFlash();

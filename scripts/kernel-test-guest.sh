@@ -72,6 +72,18 @@ wait_for() {  # wait_for FILE PATTERN SECONDS
   return 1
 }
 
+# found_again TAG WHAT: the programmer created again after WHAT is listed as before.
+found_again() {
+  if vp_start "$1" --flash-size 32k --serial VP0001; then
+    eval "node=\$NODE_$1"
+    out=$(timeout 20 quillet-cli list 2>&1); rc=$?
+    check "created again after the $2: found again" "exit $rc: $out" \
+      [ $rc = 0 -a "$out" = "$node  Quillet Virtual Programmer  serial VP0001  accessible" ]
+  else
+    fail "created again after the $2: not created"
+  fi
+}
+
 chip=NRF24LU1_32K
 
 # A device with the programmer's vendor ID but another product ID, made first so that it is the
@@ -123,14 +135,8 @@ if vp_start cut1 --flash-size 32k --serial VP0001 --unplug-after-input 100; then
 else
   fail "removed during a read: device not created"
 fi
-if vp_start back1 --flash-size 32k --serial VP0001; then
-  out=$(timeout 20 quillet-cli list 2>&1); rc=$?
-  check "created again after the read: found again" "exit $rc: $out" \
-    [ $rc = 0 -a "$out" = "$NODE_back1  Quillet Virtual Programmer  serial VP0001  accessible" ]
-  vp_stop back1
-else
-  fail "created again after the read: not created"
-fi
+found_again back1 read
+vp_stop back1
 
 # Removed in the middle of the image stream of a write.
 if vp_start cut2 --flash-size 32k --serial VP0001 --unplug-after-output 100; then
@@ -144,13 +150,7 @@ if vp_start cut2 --flash-size 32k --serial VP0001 --unplug-after-output 100; the
 else
   fail "removed during a write: device not created"
 fi
-if vp_start vp --flash-size 32k --serial VP0001; then
-  out=$(timeout 20 quillet-cli list 2>&1); rc=$?
-  check "created again after the write: found again" "exit $rc: $out" \
-    [ $rc = 0 -a "$out" = "$NODE_vp  Quillet Virtual Programmer  serial VP0001  accessible" ]
-else
-  fail "created again after the write: not created"
-fi
+found_again vp write  # left running for the checks below
 
 # A user without access to the node (devtmpfs makes it 0600 root; no udev rule runs yet).
 out=$(timeout 20 su -s /bin/sh tester -c 'quillet-cli list' 2>/tmp/user-list.err); rc=$?
