@@ -249,6 +249,18 @@ int RunConvert(const CliOptions& o, Output& out) {
 struct Programmer {
   Backend backend;
   std::unique_ptr<Session> session;
+  Programmer() = default;
+  Programmer(const Programmer&) = delete;
+  Programmer& operator=(const Programmer&) = delete;
+  ~Programmer() {
+    if (session) session->Close();
+  }
+  // The command is done with the programmer: the connection closed with its log printed before
+  // the command's result, and the simulated chip's flash kept for the next command.
+  void End() {
+    if (session) session->Close();
+    backend.SaveSimulatedFlash();
+  }
 };
 
 // Opens the programmer and waits for its identity. `requireChip`: a chip must answer.
@@ -295,6 +307,7 @@ int RunDetect(const CliOptions& o, Output& out) {
     record["chip_connected"] = id.chipConnected;
     outcome = p.session->CheckIdentity();
   }
+  p.End();
   return Finish(out, record, outcome, start);
 }
 
@@ -340,7 +353,7 @@ int RunRead(const CliOptions& o, Output& out) {
     if (!failed.empty()) outcome = {kExitFailed, failed};
     else out.Message("read " + std::to_string(flash.size()) + " bytes of " + o.chip + " into " + o.output);
   }
-  p.backend.SaveSimulatedFlash();
+  p.End();
   return Finish(out, record, outcome, start);
 }
 
@@ -374,7 +387,7 @@ int RunVerify(const CliOptions& o, Output& out) {
   Outcome outcome = ReadWholeChip(o, out, record, "verifying", p, flash);
   if (outcome.Ok()) outcome = Compare(image.bytes, flash, file, false, record);
   if (outcome.Ok()) out.Message(o.chip + " holds " + file + " (" + std::to_string(image.bytes.size()) + " bytes)");
-  p.backend.SaveSimulatedFlash();
+  p.End();
   return Finish(out, record, outcome, start);
 }
 
@@ -448,7 +461,10 @@ int WriteAndRecord(const CliOptions& o, Output& out, Programmer& p, const std::s
     AddProgrammer(record, p);
     outcome = WriteOnce(o, out, p, file, image.bytes, record);
   }
-  p.backend.SaveSimulatedFlash();
+  if (o.watch)
+    p.backend.SaveSimulatedFlash();  // the session stays open for the next write
+  else
+    p.End();
   return Finish(out, record, outcome, start);
 }
 
@@ -596,7 +612,7 @@ int RunWrite(const CliOptions& o, Output& out) {
     Json::Value record = NewRecord(Command::Write, o.chip);
     record["file"] = file;
     AddProgrammer(record, p);
-    p.backend.SaveSimulatedFlash();
+    p.End();
     return Finish(out, record, opened, start);
   }
   int status = WriteAndRecord(o, out, p, file, image);

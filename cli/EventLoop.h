@@ -46,13 +46,14 @@ class EventLoop {
   // Runs posted calls, readable descriptors and due timers until `done` holds; `done` is asked
   // before each wait, so work that makes it true ends the run without a further wait.
   void RunUntil(const std::function<bool()>& done);
+  // Runs the calls posted so far, nothing else; true when there were any.
+  bool RunPosted();
 
  private:
   struct PendingTimer {
     Clock::time_point deadline;
     std::function<void()> fire;
   };
-  bool RunPosted();
   bool RunDueTimers();
 
   int wake_;

@@ -96,6 +96,12 @@ Session::~Session() {
   hid_.reset();
 }
 
+void Session::Close() {
+  hid_->Close();
+  while (loop_.RunPosted()) {
+  }
+}
+
 void Session::OnDeviceChanges() {
   while (backend_.changes->TakeChange()) {
     try {

@@ -70,6 +70,10 @@ class Session {
   // agrees or not.
   Outcome Write(std::span<const uint8_t> image, TaskFlags flags, WriteResult& result);
 
+  // Closes the connection and prints what the console logged up to then, its close line
+  // included: after this the loop is not run again.
+  void Close();
+
   // The last device-change rescan that could not open the programmer (watch mode reports it).
   std::string TakeOpenError();
   bool HasOpenError() const { return !openError_.empty(); }

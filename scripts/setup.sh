@@ -20,6 +20,7 @@ packages=(
   dpkg-dev file lintian             # the .deb: dpkg-shlibdeps and dpkg-buildflags, then lintian
   desktop-file-utils appstream      # validators of the desktop entry and the AppStream metadata
   sdcc make                         # the example firmware (examples/blink) for the nRF24LE1
+  qemu-system-x86 busybox-static cpio udev  # the real-kernel stage (scripts/kernel-test.sh)
 )
 
 missing=()

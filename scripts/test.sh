@@ -4,7 +4,8 @@
 #      those that need an X display on Xvfb;
 #   2. the threading tests under ThreadSanitizer;
 #   3. each libFuzzer target for a bounded time;
-#   4. the Debian package: built, checked with lintian, installed, its programs run from there.
+#   4. the Debian package: built, checked with lintian, installed, its programs run from there;
+#   5. the package's programs in a real kernel under QEMU, over the virtual programmer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -63,7 +64,7 @@ DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "./$deb" >/dev/null
 desktop-file-validate /usr/share/applications/example.quillet.Quillet.desktop
 appstreamcli validate --no-net /usr/share/metainfo/example.quillet.Quillet.metainfo.xml
 grep -q 'TAG+="uaccess"' /usr/lib/udev/rules.d/70-quillet.rules
-man -w quillet quillet-cli >/dev/null
+man -w quillet quillet-cli quillet-virtual-programmer >/dev/null
 blink=$PWD/examples/blink/blink.hex
 (
   cd "$(mktemp -d)"  # nothing from the source tree but the firmware file
@@ -85,4 +86,7 @@ cp examples/blink/blink.c examples/blink/Makefile "$example"
 make -s -C "$example"
 cmp "$example/blink.hex" examples/blink/blink.hex
 $sudo dpkg --purge quillet >/dev/null
+
+echo "== Real kernel: the package's quillet-cli over quillet-virtual-programmer through uhid"
+QUILLET_KERNEL_TEST_BUILD=build/pkg QUILLET_KERNEL_TEST_SKIP_BUILD=1 bash scripts/kernel-test.sh
 echo "all test stages passed"

@@ -296,6 +296,48 @@ INSTANTIATE_TEST_SUITE_P(
               "the programmer stopped answering while writing"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// -v shows the console's log: the connection opens once and closes once, and the close is
+// printed before the command's result, whether the command succeeded or not.
+struct VerboseCase {
+  const char* name;
+  const char* faults;
+  std::vector<std::string> args;
+  int exit;
+};
+void PrintTo(const VerboseCase& c, std::ostream* os) { *os << c.name; }
+class VerboseLogTest : public Cli, public ::testing::WithParamInterface<VerboseCase> {};
+
+TEST_P(VerboseLogTest, ShowsOneOpenAndOneCloseBeforeTheResult) {
+  const VerboseCase& c = GetParam();
+  WriteBytes(dir / "fw.bin", RandomBytes(2000, 7));
+  std::vector<std::string> args = c.args;
+  args.insert(args.end(), {"--simulate", "-v"});
+  const CliRun r = RunCli(args, Sim(c.faults));
+  EXPECT_EQ(r.exit, c.exit) << r.err;
+  auto count = [&](const std::string& text) {
+    size_t n = 0;
+    for (size_t at = r.err.find(text); at != std::string::npos; at = r.err.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("HID 设备已打开"), 1u) << r.err;
+  ASSERT_EQ(count("HID 设备已关闭"), 1u) << r.err;
+  EXPECT_LT(r.err.find("HID 设备已打开"), r.err.find("HID 设备已关闭")) << r.err;
+  const std::string last = r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1);
+  if (c.exit == 0)
+    EXPECT_THAT(last, Not(HasSubstr("quillet-cli: "))) << r.err;
+  else
+    EXPECT_EQ(last.find("quillet-cli: "), 0u) << "the error stays the last line: " << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, VerboseLogTest,
+    ::testing::Values(VerboseCase{"Detect", "", {"detect"}, 0},
+                      VerboseCase{"Read", "", {"read", "-c", "le1", "-o", "out.bin"}, 0},
+                      VerboseCase{"Write", "", {"write", "-c", "le1", "fw.bin", "--readback"}, 0},
+                      VerboseCase{"ReadStalls", "stall-read=10", {"read", "-c", "le1", "-o", "out.bin"}, 4},
+                      VerboseCase{"WriteRefused", "write-reply=0x86", {"write", "-c", "le1", "fw.bin"}, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Cli, NoProgrammerIsExitThree) {
   fs::create_directories(dir / "sys/class/hidraw");
   fs::create_directories(dir / "dev");
