@@ -71,6 +71,7 @@ blink=$PWD/examples/blink/blink.hex
   /usr/bin/quillet-cli --simulate detect --json | tee detect.json
   grep -q '"chip_connected":true' detect.json
   /usr/bin/quillet-cli --simulate write -c NRF24LE1_16K "$blink"
+  [[ $(/usr/bin/quillet-virtual-programmer --help) == */dev/uhid* ]]
   # The menu entry's command opens its window, on X11 as on a desktop (not offscreen as above).
   command=$(sed -n 's/^Exec=//p' /usr/share/applications/example.quillet.Quillet.desktop)
   QT_QPA_PLATFORM=xcb xvfb-run -a bash -c '${0% %f} --simulate & pid=$!
