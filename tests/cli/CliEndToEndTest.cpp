@@ -80,6 +80,15 @@ class Cli : public ::testing::Test {
   }
   Bytes Flash() const { return ReadBytes(dir / "flash.bin"); }
   void SetFlash(const Bytes& b) const { WriteBytes(dir / "flash.bin", b); }
+  // A command over the simulated programmer with `faults`, a firmware fw.bin of 2000 random
+  // bytes beside it.
+  CliRun RunBesideFirmware(std::vector<std::string> args, const std::string& faults,
+                           std::initializer_list<std::string> options) {
+    WriteBytes(dir / "fw.bin", RandomBytes(2000, 6));
+    args.insert(args.end(), options);
+    args.push_back("--simulate");
+    return RunCli(args, Sim(faults));
+  }
 
   hextest::TempDir dir;
 };
@@ -261,11 +270,7 @@ class FaultTest : public Cli, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(FaultTest, EndsWithItsExitStatusAndOneErrorLine) {
   const Fault& c = GetParam();
-  WriteBytes(dir / "fw.bin", RandomBytes(2000, 6));
-  std::vector<std::string> args = c.args;
-  args.push_back("--simulate");
-  args.push_back("--json");
-  const CliRun r = RunCli(args, Sim(c.faults));
+  const CliRun r = RunBesideFirmware(c.args, c.faults, {"--json"});
   EXPECT_EQ(r.exit, c.exit) << r.err;
   EXPECT_THAT(r.err, HasSubstr(c.error));
   EXPECT_EQ(r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1).find("quillet-cli: "), 0u)
@@ -297,22 +302,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // -v shows the console's log: the connection opens once and closes once, and the close is
-// printed before the command's result, whether the command succeeded or not.
-struct VerboseCase {
-  const char* name;
-  const char* faults;
-  std::vector<std::string> args;
-  int exit;
-};
-void PrintTo(const VerboseCase& c, std::ostream* os) { *os << c.name; }
-class VerboseLogTest : public Cli, public ::testing::WithParamInterface<VerboseCase> {};
+// printed before the command's result, whether the command succeeded or not (the cases reuse the
+// fault record; an empty error is a success).
+class VerboseLogTest : public Cli, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(VerboseLogTest, ShowsOneOpenAndOneCloseBeforeTheResult) {
-  const VerboseCase& c = GetParam();
-  WriteBytes(dir / "fw.bin", RandomBytes(2000, 7));
-  std::vector<std::string> args = c.args;
-  args.insert(args.end(), {"--simulate", "-v"});
-  const CliRun r = RunCli(args, Sim(c.faults));
+  const Fault& c = GetParam();
+  const CliRun r = RunBesideFirmware(c.args, c.faults, {"-v"});
   EXPECT_EQ(r.exit, c.exit) << r.err;
   auto count = [&](const std::string& text) {
     size_t n = 0;
@@ -327,15 +323,16 @@ TEST_P(VerboseLogTest, ShowsOneOpenAndOneCloseBeforeTheResult) {
     EXPECT_THAT(last, Not(HasSubstr("quillet-cli: "))) << r.err;
   else
     EXPECT_EQ(last.find("quillet-cli: "), 0u) << "the error stays the last line: " << r.err;
+  EXPECT_THAT(last, HasSubstr(c.error));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, VerboseLogTest,
-    ::testing::Values(VerboseCase{"Detect", "", {"detect"}, 0},
-                      VerboseCase{"Read", "", {"read", "-c", "le1", "-o", "out.bin"}, 0},
-                      VerboseCase{"Write", "", {"write", "-c", "le1", "fw.bin", "--readback"}, 0},
-                      VerboseCase{"ReadStalls", "stall-read=10", {"read", "-c", "le1", "-o", "out.bin"}, 4},
-                      VerboseCase{"WriteRefused", "write-reply=0x86", {"write", "-c", "le1", "fw.bin"}, 1}),
+    ::testing::Values(Fault{"Detect", "", {"detect"}, 0, ""},
+                      Fault{"Read", "", {"read", "-c", "le1", "-o", "out.bin"}, 0, ""},
+                      Fault{"Write", "", {"write", "-c", "le1", "fw.bin", "--readback"}, 0, ""},
+                      Fault{"ReadStalls", "stall-read=10", {"read", "-c", "le1", "-o", "out.bin"}, 4, "stopped answering"},
+                      Fault{"WriteRefused", "write-reply=0x86", {"write", "-c", "le1", "fw.bin"}, 1, "0x86"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Cli, NoProgrammerIsExitThree) {
