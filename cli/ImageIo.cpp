@@ -15,6 +15,7 @@
 
 #include "app/ImageFileKind.h"
 #include "hex/Chex2bin.h"
+#include "hex/HexDigit.h"
 
 namespace quillet::cli {
 
@@ -40,9 +41,8 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& out, std::stri
 namespace {
 
 void AppendByte(std::string& s, uint8_t b) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  s += kDigits[b >> 4];
-  s += kDigits[b & 15];
+  s += kUpperHexDigits[b >> 4];
+  s += kUpperHexDigits[b & 15];
 }
 
 void AppendRecord(std::string& s, uint8_t type, uint16_t offset, std::span<const uint8_t> data) {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hex/HexDigit.h"
+
 namespace quillet {
 namespace {
 
@@ -16,12 +18,14 @@ constexpr std::string_view kEndMarker = ":00000001FF";
 // Characters from the colon to the checksum of a record with no data bytes.
 constexpr std::size_t kRecordOverhead = 11;
 
-// Value of each character read as a hex digit; a character that is not one counts as 0.
+// Value of each character read as a hex digit; a character that is not one counts as 0. A table,
+// since every record character goes through it.
 constexpr std::array<std::uint8_t, 256> MakeDigitTable() {
   std::array<std::uint8_t, 256> t{};
-  for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<std::uint8_t>(c - '0');
-  for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<std::uint8_t>(c - 'A' + 10);
-  for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+  for (int c = 0; c < 256; ++c) {
+    const int value = HexDigitValue(static_cast<char>(c));
+    t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(value < 0 ? 0 : value);
+  }
   return t;
 }
 constexpr std::array<std::uint8_t, 256> kDigit = MakeDigitTable();
