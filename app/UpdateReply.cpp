@@ -3,6 +3,7 @@
 #include <json/json.h>
 
 #include <QCoreApplication>
+#include <charconv>
 #include <cstdlib>
 #include <stdexcept>
 #include <utility>
@@ -33,13 +34,6 @@ std::string TextOf(const Json::Value& value) {
   }
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 void ExitProcessNow(int status) {
@@ -60,18 +54,14 @@ std::optional<int32_t> StrToInt(const std::string& text) {
     hex = true;
     i += 2;
   }
-  if (i == text.size()) return std::nullopt;
-  uint64_t magnitude = 0;
-  for (; i < text.size(); ++i) {
-    const int digit = hex ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
-    if (digit < 0) return std::nullopt;
-    magnitude = magnitude * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
-    if (magnitude > 0xFFFFFFFFull) return std::nullopt;
-  }
+  // Unsigned, so a second sign is not a digit; more than 32 bits is out of range.
+  uint32_t magnitude = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data() + i, end, magnitude, hex ? 16 : 10);
+  if (error != std::errc() || stop != end) return std::nullopt;
   if (hex) {
     // Hexadecimal covers all 32 bits, the top one being the sign.
-    const auto bits = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
-    return negative ? static_cast<int32_t>(0u - static_cast<uint32_t>(bits)) : bits;
+    return static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
   }
   const int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
   if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
