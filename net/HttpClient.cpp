@@ -15,6 +15,7 @@
 
 #include "net/HttpStatusText.h"
 #include "net/HttpUrl.h"
+#include "net/Trim.h"
 
 namespace quillet {
 
@@ -107,13 +108,8 @@ void ReportStatus(THttpRequest& r, int id) {
   r.WithClientEvents([&] { r.onStatusChanged(r.client, id, HttpStatusText(id)); });
 }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                           text.back() == '\n'))
-    text.remove_suffix(1);
-  return text;
-}
+// A header line loses its line end with its blanks.
+std::string_view Trim(std::string_view text) { return TrimBlanks(text, " \t\r\n"); }
 
 bool NameIs(std::string_view name, std::string_view wanted) {
   return name.size() == wanted.size() && strncasecmp(name.data(), wanted.data(), name.size()) == 0;

@@ -3,6 +3,8 @@
 #include <array>
 #include <strings.h>
 
+#include "net/Trim.h"
+
 namespace quillet {
 namespace {
 
@@ -28,12 +30,6 @@ constexpr std::array<FlagRow, 14> kFlagRows{{
     {false, ioNoAutoRedirect, kFlagNoAutoRedirect},
     {false, ioNoCookies, kFlagNoCookies},
 }};
-
-std::string Trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 }  // namespace
 
@@ -71,7 +67,7 @@ TProxySetting ProxySettingFor(const THttpProxy& proxy) {
   // The bypass list is separated by semicolons (or blanks); the transport wants commas.
   std::string entry;
   auto flush = [&] {
-    std::string host = Trimmed(entry);
+    const std::string host(TrimBlanks(entry));
     entry.clear();
     if (host.empty()) return;
     if (!setting.NoProxy.empty()) setting.NoProxy += ',';
