@@ -37,7 +37,7 @@ struct THttpRequest {
   bool wantProgress = false;
   TCustomHttpClient* client = nullptr;  // dereferenced only in calls run on the UI thread
 
-  int32_t status = -1;
+  int32_t status = kNoHttpStatus;
   std::string contentType;
   int32_t announced = 0;
   int64_t bytesRead = 0;
@@ -123,6 +123,9 @@ int32_t AnnouncedLengthOf(std::string_view text) {
   if (error != std::errc() || end != text.data() + text.size() || value < 0) return 0;
   return value;
 }
+
+// OK and Partial Content: the statuses whose body is the resource.
+bool CarriesBody(int32_t status) { return status == 200 || status == 206; }
 
 bool IsFollowedRedirect(long code) {
   return code == 300 || code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
@@ -443,7 +446,7 @@ void RunRequest(THttpRequest& r) {
   }
   if (r.transferComplete) ReportStatus(r, hsRequestComplete);
   // A body cut short counts as lost even when no length was announced.
-  r.success = (r.status == 200 || r.status == 206) &&
+  r.success = CarriesBody(r.status) &&
               (r.announced == 0 || r.bytesRead == r.announced) && r.transferComplete;
 }
 
@@ -498,7 +501,7 @@ bool TCustomHttpClient::ReadRange(uint32_t StartRange, uint32_t EndRange, bool F
   r->client = this;
 
   busy_ = true;
-  statusCode_ = -1;
+  statusCode_ = kNoHttpStatus;
   contentType_.clear();
   announcedLength_ = bytesRead_ = 0;
   success_ = false;
@@ -553,9 +556,9 @@ void TCustomHttpClient::ReportOutcome(THttpRequest& r, const std::shared_ptr<boo
     if (OnDone) OnDone(this, contentType_, bytesRead_, body);
     return;
   }
-  if (statusCode_ == 200 || statusCode_ == 206) {
+  if (CarriesBody(statusCode_)) {
     if (OnConnLost) OnConnLost(this, contentType_, announcedLength_, bytesRead_, body);
-  } else if (statusCode_ == -1) {
+  } else if (statusCode_ == kNoHttpStatus) {
     if (OnHostUnreachable) OnHostUnreachable(this);
   } else if (OnHTTPError) {
     OnHTTPError(this, statusCode_, body);

@@ -49,13 +49,13 @@ uint32_t ComputeRequestFlags(std::string_view scheme, TCacheOptions cacheOptions
 int InternetOpenAccessType(TProxyAccessType accessType) {
   switch (accessType) {
     case atDirect:
-      return 1;
+      return kOpenTypeDirect;
     case atUseProxy:
-      return 3;
+      return kOpenTypeProxy;
     case atPreconfig:
       break;
   }
-  return 0;
+  return kOpenTypePreconfig;
 }
 
 TProxySetting ProxySettingFor(const THttpProxy& proxy) {
