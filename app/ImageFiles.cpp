@@ -46,7 +46,7 @@ std::optional<int32_t> ParseFlashSize(const std::string& text) {
 }
 
 ImageFiles::ImageFiles(CPro& engine, widgets::HexEditor& view, QLineEdit& edtFile, QLineEdit& edtFlashSize,
-                       std::function<void(const std::string&)> appendLog,
+                       AppendLogHook appendLog,
                        std::vector<std::string> positionalArguments, Dialogs dialogs)
     : engine_(engine),
       view_(view),

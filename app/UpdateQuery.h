@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/AppendLog.h"
 #include "net/HttpClient.h"
 
 namespace quillet {
@@ -16,8 +17,6 @@ inline constexpr char kVersionInfoPath[] = "/Upgrade/Info/n/tarnwick/json/1/vers
 inline constexpr char kUpdateAgent[] = "Quillet/200 (Linux; nRF24LE1/nRF24LU1 programmer)";
 inline constexpr char kVersionQueryFailed[] = "获取版本信息失败  ";
 
-using TAppendLog = std::function<void(const std::string& message)>;
-
 // "http://", the host, the fixed path and the version number.
 std::string VersionInfoURL(const std::string& host);
 
@@ -27,16 +26,16 @@ class CUpdateQuery {
   using TStartRead = std::function<void(const std::string& url)>;
 
   // Gives HttpInfo its identification text; the query runs on it.
-  CUpdateQuery(THttpClient& HttpInfo, TAppendLog AppendLog, std::string host = kUpdateServiceHost);
+  CUpdateQuery(THttpClient& HttpInfo, AppendLogHook AppendLog, std::string host = kUpdateServiceHost);
   // The same over another way of starting the request.
-  CUpdateQuery(TStartRead startRead, TAppendLog AppendLog, std::string host = kUpdateServiceHost);
+  CUpdateQuery(TStartRead startRead, AppendLogHook AppendLog, std::string host = kUpdateServiceHost);
 
   // Called once, as the last step of the main window's creation.
   void QueryVersionInfo();
 
  private:
   TStartRead startRead_;
-  TAppendLog appendLog_;
+  AppendLogHook appendLog_;
   std::string host_;
 };
 

@@ -257,7 +257,7 @@ Outcome OpenProgrammer(const CliOptions& o, Output& out, Programmer& p) {
   auto backend = MakeBackend(o, error);
   if (!backend) return {kExitUsage, error};
   p.backend = std::move(*backend);
-  std::function<void(const std::string&)> log;
+  AppendLogHook log;
   if (o.verbosity == Verbosity::Verbose) {
     log = [&out, &p, locale = ActivityLog::UserTimeLocale()](const std::string& line) {
       std::string stamped = FormatLogLine(ReadLocalClock(), line, locale);

@@ -72,7 +72,7 @@ class Session::View : public ConsoleView {
   Session& s_;
 };
 
-Session::Session(HidBackend backend, Progress& progress, std::function<void(const std::string&)> log)
+Session::Session(HidBackend backend, Progress& progress, AppendLogHook log)
     : backend_(std::move(backend)), progress_(progress), log_(std::move(log)) {
   view_ = std::make_unique<View>(*this);
   hid_ = std::make_unique<hid::THidIO>(nullptr, backend_.platform);

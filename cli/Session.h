@@ -36,7 +36,7 @@ struct Outcome {
 class Session {
  public:
   // `log` receives the console's activity log lines (any thread); null: they are dropped.
-  Session(HidBackend backend, Progress& progress, std::function<void(const std::string&)> log);
+  Session(HidBackend backend, Progress& progress, AppendLogHook log);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -86,7 +86,7 @@ class Session {
 
   HidBackend backend_;
   Progress& progress_;
-  std::function<void(const std::string&)> log_;
+  AppendLogHook log_;
   EventLoop loop_;
   CPro engine_;
   std::unique_ptr<View> view_;
