@@ -21,6 +21,7 @@
 #include "app/ActivityLog.h"
 #include "app/HidBackend.h"
 #include "app/ImageFileKind.h"
+#include "app/Version.h"
 #include "cli/CliOptions.h"
 #include "cli/ImageIo.h"
 #include "cli/Progress.h"
@@ -29,10 +30,6 @@
 #include "hex/Chex2bin.h"
 #include "hid/HidIO.h"
 #include "sim/SimHidModels.h"
-
-#ifndef QUILLET_VERSION
-#define QUILLET_VERSION "unknown"
-#endif
 
 namespace quillet::cli {
 
@@ -617,7 +614,7 @@ int RunCli(const std::vector<std::string>& arguments) {
     return kExitOk;
   }
   if (o.version) {
-    std::printf("%s %s\n", kProgram, QUILLET_VERSION);
+    std::printf("%s %s\n", kProgram, kVersionText);
     return kExitOk;
   }
   if (!o.error.empty()) {
