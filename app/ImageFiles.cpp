@@ -184,7 +184,7 @@ void ImageFiles::Refuse(const std::string& path, uint64_t imageSize) {
 
 void ImageFiles::BtnLoadFileClick() {
   engine_.EditWriteImage([](uint8_t* image, size_t size) {
-    std::memset(image, 0xFF, std::min(kLoadFilePrefill, size));
+    std::memset(image, kErasedByte, std::min(kLoadFilePrefill, size));
   });
   std::optional<std::string> path = CommandLineImage();
   if (!path) {

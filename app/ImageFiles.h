@@ -36,7 +36,7 @@ extern const QString kSaveBinFilter;
 extern const QString kSaveBinTitle;
 extern const QString kSaveBinSuffix;
 
-// The first bytes of WriteImage that every LoadFile click sets to 0xFF.
+// The first bytes of WriteImage that every LoadFile click erases (kErasedByte).
 inline constexpr size_t kLoadFilePrefill = 65536;
 
 class ImageFiles {

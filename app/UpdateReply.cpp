@@ -14,6 +14,8 @@ namespace quillet {
 namespace {
 
 constexpr char kJsonException[] = "JSON exception";
+// The status the program ends with when the service tells it to stop.
+constexpr int kStoppedByServiceStatus = 2;
 
 struct ReplyError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -98,7 +100,7 @@ void CUpdateReplyHandler::HttpInfoDone(TComponent*, const std::string&, int32_t 
     if (reply.isMember("die")) {
       const std::string message = TextOf(reply["msg"]);
       if (hooks_.ShowMessage) hooks_.ShowMessage(message);
-      if (hooks_.TerminateProcess) hooks_.TerminateProcess(2);
+      if (hooks_.TerminateProcess) hooks_.TerminateProcess(kStoppedByServiceStatus);
       return;
     }
     const std::string versionText = TextOf(reply["version"]);

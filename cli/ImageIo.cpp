@@ -14,6 +14,7 @@
 #include <iterator>
 
 #include "app/ImageFileKind.h"
+#include "engine/Wire.h"
 #include "hex/Chex2bin.h"
 #include "hex/HexDigit.h"
 
@@ -125,9 +126,9 @@ std::string IntelHexFromImage(std::span<const uint8_t> image) {
   for (size_t row = 0; row < image.size(); row += 16) {
     const size_t end = std::min(row + 16, image.size());
     size_t first = row, last = end;
-    while (first < end && image[first] == 0xFF) ++first;
+    while (first < end && image[first] == kErasedByte) ++first;
     if (first == end) continue;
-    while (image[last - 1] == 0xFF) --last;
+    while (image[last - 1] == kErasedByte) --last;
     if (const auto high = static_cast<uint32_t>(first >> 16); high != upper) {
       const uint8_t value[2] = {static_cast<uint8_t>(high >> 8), static_cast<uint8_t>(high)};
       AppendRecord(s, 0x04, 0, value);
@@ -176,7 +177,7 @@ ImageComparison CompareImages(std::span<const uint8_t> expected, std::span<const
   c.compared = expected.size();
   for (size_t i = 0; i < expected.size(); ++i) {
     const uint8_t want = expected[i];
-    const uint8_t got = i < actual.size() ? actual[i] : 0xFF;
+    const uint8_t got = i < actual.size() ? actual[i] : kErasedByte;
     if (want == got) continue;
     if (c.differing++ == 0) {
       c.firstAddress = i;

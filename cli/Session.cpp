@@ -258,7 +258,7 @@ Outcome Session::Write(std::span<const uint8_t> image, TaskFlags flags, WriteRes
     const size_t n = std::min(image.size(), size);
     std::memcpy(buffer, image.data(), n);
     // The last report is sent whole: past the image it carries FF, not an earlier image's bytes.
-    std::fill(buffer + n, buffer + size, 0xFF);
+    std::fill(buffer + n, buffer + size, kErasedByte);
   });
   writeSize_ = static_cast<uint32_t>(image.size());
   streamDone_ = false;

@@ -3,7 +3,7 @@
 // operations, watchdog, typed engine events) bound to a terminal instead of controls. The console
 // hands its effects to the main thread through the event loop; an operation is over when its
 // typed events say so, when the programmer answers with a failure, or when it stops answering
-// for the watchdog's 2000 ms (a write included, which the window does not guard).
+// for the watchdog's interval (a write included, which the window does not guard).
 
 #include <chrono>
 #include <cstdint>

@@ -16,6 +16,8 @@ inline constexpr uint16_t kProgrammerProductId = 0x003F;
 inline constexpr size_t kReportSize = 65;   // report ID byte, then the payload
 inline constexpr size_t kPayloadSize = 64;
 inline constexpr size_t kImageBufferSize = 524288;  // each of the engine's two image buffers
+// An erased flash byte: what an image holds wherever nothing was loaded or read.
+inline constexpr uint8_t kErasedByte = 0xFF;
 
 inline constexpr uint8_t OP_CONNECT = 0x01;
 inline constexpr uint8_t OP_READ = 0x05;
