@@ -52,6 +52,8 @@ struct THttpRequest;
 class TCustomHttpClient : public TLoginComponent {
  public:
   explicit TCustomHttpClient(TComponent* owner = nullptr);
+  // A running request is told to stop and woken, so it ends at once; none of its events is
+  // called afterwards.
   ~TCustomHttpClient() override;
 
   // Starts a GET of URL; false at once, changing nothing, while a request is running. With
