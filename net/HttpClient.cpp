@@ -263,32 +263,30 @@ int OnTransferInfo(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return Terminated() ? 1 : 0;
 }
 
-curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
-  auto& r = *static_cast<THttpRequest*>(user);
+// A stage of the transfer begins: a redirect being followed is reported first, then the stage's
+// two statuses. False aborts the transfer (terminated, or a handler raised).
+bool BeginStage(THttpRequest& r, THttpStatusId reached, THttpStatusId starting) {
   try {
-    if (Terminated()) return CURL_SOCKET_BAD;
+    if (Terminated()) return false;
     ReportFollowedRedirect(r);
-    ReportStatus(r, hsNameResolved);
-    ReportStatus(r, hsConnectingToServer);
+    ReportStatus(r, reached);
+    ReportStatus(r, starting);
+    return true;
   } catch (...) {
     r.callbackError = std::current_exception();
-    return CURL_SOCKET_BAD;
+    return false;
   }
+}
+
+curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+  auto& r = *static_cast<THttpRequest*>(user);
+  if (!BeginStage(r, hsNameResolved, hsConnectingToServer)) return CURL_SOCKET_BAD;
   return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
 int OnBeforeRequest(void* user, char*, char*, int, int) {
   auto& r = *static_cast<THttpRequest*>(user);
-  try {
-    if (Terminated()) return CURL_PREREQFUNC_ABORT;
-    ReportFollowedRedirect(r);
-    ReportStatus(r, hsConnected);
-    ReportStatus(r, hsSendingRequest);
-    return CURL_PREREQFUNC_OK;
-  } catch (...) {
-    r.callbackError = std::current_exception();
-    return CURL_PREREQFUNC_ABORT;
-  }
+  return BeginStage(r, hsConnected, hsSendingRequest) ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
 }
 
 bool ValidHeaderLine(const std::string& line) {
