@@ -86,9 +86,13 @@ inline std::array<uint8_t, kReportSize> FrameOutputReport(const uint8_t* bytes, 
   return report;
 }
 
+// The flash sizes of the catalogue's chips.
+inline constexpr uint32_t kFlash16K = 16384;
+inline constexpr uint32_t kFlash32K = 32768;
+
 struct ChipParams {
   static constexpr uint32_t kDefaultChunkSize = 64;
-  static constexpr uint32_t kDefaultFlashSize = 16384;
+  static constexpr uint32_t kDefaultFlashSize = kFlash16K;
   uint32_t ChunkSize = kDefaultChunkSize;
   uint32_t FlashSize = kDefaultFlashSize;
 };
@@ -99,9 +103,9 @@ struct ChipInfo {
 };
 
 inline constexpr std::array<ChipInfo, 3> kChipCatalogue{{
-    {"NRF24LE1_16K", 16384},
-    {"NRF24LU1_16K", 16384},
-    {"NRF24LU1_32K", 32768},
+    {"NRF24LE1_16K", kFlash16K},
+    {"NRF24LU1_16K", kFlash16K},
+    {"NRF24LU1_32K", kFlash32K},
 }};
 
 // 0x1A, then every byte XORed in: the check both sides compute over a written image.
