@@ -226,12 +226,8 @@ int RunConvert(const CliOptions& o, Output& out) {
   record["message"] = CHex2Bin::ResultMessage(result);
   record["bytes"] = result == CHex2Bin::kSuccess ? Json::Value(length) : Json::Value();
   if (result != CHex2Bin::kSuccess) {
-    std::string where = in;
-    if (converter.FailedRecordOffset >= 0)
-      where += ":" + std::to_string(LineOfOffset(file, static_cast<size_t>(converter.FailedRecordOffset)));
-    std::string error = where + ": result " + std::to_string(result) + ", " + CHex2Bin::ResultMessage(result);
+    std::string error = ConversionError(in, file, converter, result);
     if (result == CHex2Bin::kOpenHexError) error += " (" + why + ")";
-    if (result == CHex2Bin::kEofError) error += " (no end record :00000001FF)";
     return Finish(out, record, {kExitUsage, error}, start);
   }
   // Written whole through a temporary file: a longer file there before keeps no stale tail.

@@ -63,6 +63,18 @@ void AppendRecord(std::string& s, uint8_t type, uint16_t offset, std::span<const
 
 }  // namespace
 
+std::string ConversionError(const std::string& path, std::span<const uint8_t> file,
+                            const CHex2Bin& converter, int32_t result, std::string_view lead) {
+  std::string error = path;
+  if (converter.FailedRecordOffset >= 0)
+    error += ":" + std::to_string(LineOfOffset(file, static_cast<size_t>(converter.FailedRecordOffset)));
+  error += ": ";
+  error += lead;
+  error += "result " + std::to_string(result) + ", " + CHex2Bin::ResultMessage(result);
+  if (result == CHex2Bin::kEofError) error += " (no end record " + std::string(kIntelHexEndRecord) + ")";
+  return error;
+}
+
 size_t LineOfOffset(std::span<const uint8_t> text, size_t offset) {
   offset = std::min(offset, text.size());
   return 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
@@ -98,12 +110,7 @@ LoadedImage LoadImageFile(const std::string& path, uint32_t flashSize, const std
       result = converter.ConvertBytes(file, std::nullopt, &length, length ? r.bytes.data() : &none);
     }
     if (result != CHex2Bin::kSuccess) {
-      std::string where = path;
-      if (converter.FailedRecordOffset >= 0)
-        where += ":" + std::to_string(LineOfOffset(file, static_cast<size_t>(converter.FailedRecordOffset)));
-      r.error = where + ": HEX conversion failed with result " + std::to_string(result) + ", " +
-                CHex2Bin::ResultMessage(result);
-      if (result == CHex2Bin::kEofError) r.error += " (no end record :00000001FF)";
+      r.error = ConversionError(path, file, converter, result, "HEX conversion failed with ");
       r.bytes.clear();
       return r;
     }
@@ -136,7 +143,8 @@ std::string IntelHexFromImage(std::span<const uint8_t> image) {
     }
     AppendRecord(s, 0x00, static_cast<uint16_t>(first & 0xFFFF), image.subspan(first, last - first));
   }
-  s += ":00000001FF\n";
+  s += kIntelHexEndRecord;
+  s += '\n';
   return s;
 }
 

@@ -13,8 +13,6 @@
 namespace quillet {
 namespace {
 
-constexpr std::string_view kEndMarker = ":00000001FF";
-
 // Characters from the colon to the checksum of a record with no data bytes.
 constexpr std::size_t kRecordOverhead = 11;
 
@@ -140,7 +138,7 @@ std::optional<std::span<const std::uint8_t>> FindRecordArea(std::span<const std:
       zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes)
                       : fileBytes.size();
   const std::string_view text(reinterpret_cast<const char*>(bytes), textSize);
-  const std::size_t areaSize = text.find(kEndMarker);
+  const std::size_t areaSize = text.find(kIntelHexEndRecord);
   if (areaSize == std::string_view::npos) return std::nullopt;
   return fileBytes.first(areaSize);
 }
