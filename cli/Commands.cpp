@@ -62,7 +62,8 @@ class Output {
                                                   : Progress::Mode::Lines,
                   stderr, [] {
                     winsize w{};
-                    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20 ? w.ws_col : 80;
+                    const bool known = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20;
+                    return known ? int{w.ws_col} : Progress::kFallbackWidth;
                   }) {}
 
   Progress& Bar() { return progress_; }
