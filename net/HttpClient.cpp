@@ -301,11 +301,12 @@ bool AddHeader(THttpRequest& r, const std::string& line) {
   return true;
 }
 
-// Sets up the transport handle; false ends the request as unreachable.
-bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
+// The address, the request line's companions and the redirect policy; false when the transport
+// refuses the address.
+bool SetTarget(THttpRequest& r, const TUrlParts& parts) {
   CURL* h = r.curl;
   const std::string url = RequestURL(parts);
-  bool ok = curl_easy_setopt(h, CURLOPT_URL, url.c_str()) == CURLE_OK;
+  const bool ok = curl_easy_setopt(h, CURLOPT_URL, url.c_str()) == CURLE_OK;
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -319,17 +320,24 @@ bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
   r.followRedirects = !HasOption(r.internetOptions, ioNoAutoRedirect);
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, r.followRedirects ? 1L : 0L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, 30L);
+  return ok;
+}
 
+void SetProxy(THttpRequest& r) {
+  CURL* h = r.curl;
   const TProxySetting proxy = ProxySettingFor(r.proxy);
-  if (!proxy.UseEnvironment) {
-    curl_easy_setopt(h, CURLOPT_PROXY, proxy.Proxy.c_str());
-    if (!proxy.NoProxy.empty()) curl_easy_setopt(h, CURLOPT_NOPROXY, proxy.NoProxy.c_str());
-    if (!r.proxy.ProxyUsername.empty()) {
-      curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, r.proxy.ProxyUsername.c_str());
-      curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, r.proxy.ProxyPassword.c_str());
-    }
+  if (proxy.UseEnvironment) return;
+  curl_easy_setopt(h, CURLOPT_PROXY, proxy.Proxy.c_str());
+  if (!proxy.NoProxy.empty()) curl_easy_setopt(h, CURLOPT_NOPROXY, proxy.NoProxy.c_str());
+  if (!r.proxy.ProxyUsername.empty()) {
+    curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, r.proxy.ProxyUsername.c_str());
+    curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, r.proxy.ProxyPassword.c_str());
   }
+}
 
+// The credentials, and what the security options waive.
+void SetSecurity(THttpRequest& r, const TUrlParts& parts) {
+  CURL* h = r.curl;
   const std::string& user = parts.UserName.empty() ? r.username : parts.UserName;
   const std::string& password = parts.Password.empty() ? r.password : parts.Password;
   if (!user.empty() && !HasOption(r.internetOptions, ioNoAuthentication)) {
@@ -340,7 +348,10 @@ bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
   if (HasOption(r.internetOptions, ioIgnoreUnknownCertificateAuthority))
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+}
 
+void SetTimeouts(THttpRequest& r) {
+  CURL* h = r.curl;
   if (r.timeouts.ConnectTimeout)
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(r.timeouts.ConnectTimeout));
   if (r.timeouts.ReceiveTimeout) {
@@ -349,7 +360,11 @@ bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME,
                      static_cast<long>((r.timeouts.ReceiveTimeout + 999) / 1000));
   }
+}
 
+// The read size and the callbacks that carry the transfer to the request.
+void SetCallbacks(THttpRequest& r) {
+  CURL* h = r.curl;
   // The transport's own limits are 1 KiB and 10 MiB; half a MiB per read is plenty.
   const long bufferSize = std::clamp<long>(r.transferBufferSize, 1024, 512 * 1024);
   curl_easy_setopt(h, CURLOPT_BUFFERSIZE, bufferSize);
@@ -363,14 +378,28 @@ bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
   curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &r);
   curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, OnBeforeRequest);
   curl_easy_setopt(h, CURLOPT_PREREQDATA, &r);
+}
 
-  ok = ok && AddHeader(r, r.acceptTypes.empty() ? "Accept:" : "Accept: " + r.acceptTypes);
-  if (HasOption(r.cacheOptions, coPragmaNoCache)) ok = ok && AddHeader(r, "Pragma: no-cache");
+// Builds the header list; false at the first line that is not a header or cannot be added.
+bool AddHeaders(THttpRequest& r) {
+  if (!AddHeader(r, r.acceptTypes.empty() ? "Accept:" : "Accept: " + r.acceptTypes)) return false;
+  if (HasOption(r.cacheOptions, coPragmaNoCache) && !AddHeader(r, "Pragma: no-cache")) return false;
   for (const std::string& line : r.addHeaders) {
     if (line.empty()) continue;
-    ok = ok && ValidHeaderLine(line) && AddHeader(r, line);
+    if (!ValidHeaderLine(line) || !AddHeader(r, line)) return false;
   }
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, r.headers);
+  return true;
+}
+
+// Sets up the transport handle; false ends the request as unreachable.
+bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
+  bool ok = SetTarget(r, parts);
+  SetProxy(r);
+  SetSecurity(r, parts);
+  SetTimeouts(r);
+  SetCallbacks(r);
+  ok = ok && AddHeaders(r);
+  curl_easy_setopt(r.curl, CURLOPT_HTTPHEADER, r.headers);
   return ok;
 }
 
