@@ -46,7 +46,7 @@ std::optional<int32_t> ParseFlashSize(const std::string& text) {
 }
 
 ImageFiles::ImageFiles(CPro& engine, widgets::HexEditor& view, QLineEdit& edtFile, QLineEdit& edtFlashSize,
-                       std::function<void(const std::string&)> appendLog,
+                       AppendLogHook appendLog,
                        std::vector<std::string> positionalArguments, Dialogs dialogs)
     : engine_(engine),
       view_(view),
@@ -184,7 +184,7 @@ void ImageFiles::Refuse(const std::string& path, uint64_t imageSize) {
 
 void ImageFiles::BtnLoadFileClick() {
   engine_.EditWriteImage([](uint8_t* image, size_t size) {
-    std::memset(image, 0xFF, std::min(kLoadFilePrefill, size));
+    std::memset(image, kErasedByte, std::min(kLoadFilePrefill, size));
   });
   std::optional<std::string> path = CommandLineImage();
   if (!path) {

@@ -36,7 +36,7 @@ extern const QString kSaveBinFilter;
 extern const QString kSaveBinTitle;
 extern const QString kSaveBinSuffix;
 
-// The first bytes of WriteImage that every LoadFile click sets to 0xFF.
+// The first bytes of WriteImage that every LoadFile click erases (kErasedByte).
 inline constexpr size_t kLoadFilePrefill = 65536;
 
 class ImageFiles {
@@ -52,7 +52,7 @@ class ImageFiles {
   // engine, view and both edit boxes must outlive this object. positionalArguments are the
   // program's command-line arguments other than options.
   ImageFiles(CPro& engine, widgets::HexEditor& view, QLineEdit& edtFile, QLineEdit& edtFlashSize,
-             std::function<void(const std::string&)> appendLog,
+             AppendLogHook appendLog,
              std::vector<std::string> positionalArguments, Dialogs dialogs = DefaultDialogs(nullptr));
 
   // Modal file dialogs owned by parent. The save dialog does not ask before replacing a file.
@@ -82,7 +82,7 @@ class ImageFiles {
   widgets::HexEditor& view_;
   QLineEdit& edtFile_;
   QLineEdit& edtFlashSize_;
-  std::function<void(const std::string&)> appendLog_;
+  AppendLogHook appendLog_;
   std::vector<std::string> positionalArguments_;
   Dialogs dialogs_;
   std::string imagePath_;

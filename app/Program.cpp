@@ -16,6 +16,11 @@
 
 namespace {
 
+// The program's exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitNoDisplay = 1;
+constexpr int kExitUsage = 2;
+
 // The window's font: MS Sans Serif at 11 pixels where it exists, the platform's sans font at
 // that size elsewhere. Glyphs a font lacks (the log's Chinese) come from the system's fallback.
 QFont WindowFont() {
@@ -37,11 +42,11 @@ std::optional<int> AnswerBeforeTheApplication(int argc, char** argv) {
     if (a == "--") break;
     if (a == "--help" || a == "-h") {
       std::fputs(quillet::ProgramUsage(name).c_str(), stdout);
-      return 0;
+      return kExitOk;
     }
     if (a == "--version") {
       std::printf("quillet %d\n", quillet::kProgramVersion);
-      return 0;
+      return kExitOk;
     }
     platformGiven = platformGiven || a == "-platform";
   }
@@ -50,7 +55,7 @@ std::optional<int> AnswerBeforeTheApplication(int argc, char** argv) {
     std::fprintf(stderr,
                  "quillet: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are "
                  "unset).\nquillet-cli programs the chip without one.\n");
-    return 1;
+    return kExitNoDisplay;
   }
   return std::nullopt;
 }
@@ -70,7 +75,7 @@ int main(int argc, char** argv) {
   if (!options.error.empty()) {
     const std::string name = arguments.isEmpty() ? "quillet" : arguments[0].toStdString();
     std::fprintf(stderr, "quillet: %s\n%s", options.error.c_str(), quillet::ProgramUsage(name).c_str());
-    return 2;
+    return kExitUsage;
   }
 
   QApplication::setFont(WindowFont());
@@ -88,5 +93,5 @@ int main(int argc, char** argv) {
   } catch (...) {
     quillet::ShowErrorBox(QString());
   }
-  return 0;
+  return kExitOk;
 }

@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
+
+#include "engine/Wire.h"
 
 namespace quillet {
 
 namespace {
+constexpr std::string_view kSimulateWithSize = "--simulate=";
+
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
   return s;
@@ -21,15 +26,16 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments) {
     } else if (a == "--") {
       optionsEnded = true;
     } else if (a == "--simulate") {
-      o.simulateFlashSize = 16384;
-    } else if (a.rfind("--simulate=", 0) == 0) {
-      const std::string size = Lower(a.substr(11));
+      o.simulateFlashSize = kFlash16K;
+    } else if (a.rfind(kSimulateWithSize, 0) == 0) {
+      const std::string given = a.substr(kSimulateWithSize.size());
+      const std::string size = Lower(given);
       if (size == "16k") {
-        o.simulateFlashSize = 16384;
+        o.simulateFlashSize = kFlash16K;
       } else if (size == "32k") {
-        o.simulateFlashSize = 32768;
+        o.simulateFlashSize = kFlash32K;
       } else {
-        o.error = "--simulate takes 16k or 32k, not \"" + a.substr(11) + "\"";
+        o.error = "--simulate takes 16k or 32k, not \"" + given + "\"";
         return o;
       }
     } else if (a == "--help" || a == "-h") {

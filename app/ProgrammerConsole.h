@@ -47,7 +47,7 @@ class ConsoleView {
 };
 
 struct ConsoleHost {
-  CPro::AppendLogHook appendLog;                     // any thread
+  AppendLogHook appendLog;                           // any thread
   std::function<void(std::function<void()>)> post;   // runs a call on the UI thread later, in order
   std::function<OperationWatchdog::Clock::time_point()> now = OperationWatchdog::Clock::now;
   // Optional, for a front end that follows an operation to its end: each engine event once the

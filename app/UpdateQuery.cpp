@@ -8,7 +8,7 @@ std::string VersionInfoURL(const std::string& host) {
   return "http://" + host + kVersionInfoPath + std::to_string(kProgramVersion);
 }
 
-CUpdateQuery::CUpdateQuery(THttpClient& HttpInfo, TAppendLog AppendLog, std::string host)
+CUpdateQuery::CUpdateQuery(THttpClient& HttpInfo, AppendLogHook AppendLog, std::string host)
     : CUpdateQuery(
           [&HttpInfo](const std::string& url) {
             HttpInfo.URL = url;
@@ -19,7 +19,7 @@ CUpdateQuery::CUpdateQuery(THttpClient& HttpInfo, TAppendLog AppendLog, std::str
   HttpInfo.Agent = kUpdateAgent;
 }
 
-CUpdateQuery::CUpdateQuery(TStartRead startRead, TAppendLog AppendLog, std::string host)
+CUpdateQuery::CUpdateQuery(TStartRead startRead, AppendLogHook AppendLog, std::string host)
     : startRead_(std::move(startRead)), appendLog_(std::move(AppendLog)), host_(std::move(host)) {}
 
 void CUpdateQuery::QueryVersionInfo() {

@@ -5,18 +5,22 @@
 #include <functional>
 #include <string>
 
+#include "app/Version.h"
+#include "engine/AppendLog.h"
 #include "net/HttpClient.h"
 
 namespace quillet {
 
-inline constexpr int kProgramVersion = 200;
+// The version as one number, as the update service, the window and quillet --version know it:
+// major, minor and patch as its decimal digits (2.0.0 is 200).
+inline constexpr int kProgramVersion = kVersionMajor * 100 + kVersionMinor * 10 + kVersionPatch;
+static_assert(kVersionMinor < 10 && kVersionPatch < 10, "minor and patch are one digit each");
 // The update service; the reserved .example name keeps the query harmless until a real host exists.
 inline constexpr char kUpdateServiceHost[] = "update.quillet.example";
 inline constexpr char kVersionInfoPath[] = "/Upgrade/Info/n/tarnwick/json/1/version/";
-inline constexpr char kUpdateAgent[] = "Quillet/200 (Linux; nRF24LE1/nRF24LU1 programmer)";
+inline const std::string kUpdateAgent =
+    "Quillet/" + std::to_string(kProgramVersion) + " (Linux; nRF24LE1/nRF24LU1 programmer)";
 inline constexpr char kVersionQueryFailed[] = "获取版本信息失败  ";
-
-using TAppendLog = std::function<void(const std::string& message)>;
 
 // "http://", the host, the fixed path and the version number.
 std::string VersionInfoURL(const std::string& host);
@@ -27,16 +31,16 @@ class CUpdateQuery {
   using TStartRead = std::function<void(const std::string& url)>;
 
   // Gives HttpInfo its identification text; the query runs on it.
-  CUpdateQuery(THttpClient& HttpInfo, TAppendLog AppendLog, std::string host = kUpdateServiceHost);
+  CUpdateQuery(THttpClient& HttpInfo, AppendLogHook AppendLog, std::string host = kUpdateServiceHost);
   // The same over another way of starting the request.
-  CUpdateQuery(TStartRead startRead, TAppendLog AppendLog, std::string host = kUpdateServiceHost);
+  CUpdateQuery(TStartRead startRead, AppendLogHook AppendLog, std::string host = kUpdateServiceHost);
 
   // Called once, as the last step of the main window's creation.
   void QueryVersionInfo();
 
  private:
   TStartRead startRead_;
-  TAppendLog appendLog_;
+  AppendLogHook appendLog_;
   std::string host_;
 };
 

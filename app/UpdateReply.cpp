@@ -3,6 +3,7 @@
 #include <json/json.h>
 
 #include <QCoreApplication>
+#include <charconv>
 #include <cstdlib>
 #include <stdexcept>
 #include <utility>
@@ -13,6 +14,8 @@ namespace quillet {
 namespace {
 
 constexpr char kJsonException[] = "JSON exception";
+// The status the program ends with when the service tells it to stop.
+constexpr int kStoppedByServiceStatus = 2;
 
 struct ReplyError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -31,13 +34,6 @@ std::string TextOf(const Json::Value& value) {
     default:
       throw ReplyError("value is not text");
   }
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -60,18 +56,14 @@ std::optional<int32_t> StrToInt(const std::string& text) {
     hex = true;
     i += 2;
   }
-  if (i == text.size()) return std::nullopt;
-  uint64_t magnitude = 0;
-  for (; i < text.size(); ++i) {
-    const int digit = hex ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
-    if (digit < 0) return std::nullopt;
-    magnitude = magnitude * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
-    if (magnitude > 0xFFFFFFFFull) return std::nullopt;
-  }
+  // Unsigned, so a second sign is not a digit; more than 32 bits is out of range.
+  uint32_t magnitude = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data() + i, end, magnitude, hex ? 16 : 10);
+  if (error != std::errc() || stop != end) return std::nullopt;
   if (hex) {
     // Hexadecimal covers all 32 bits, the top one being the sign.
-    const auto bits = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
-    return negative ? static_cast<int32_t>(0u - static_cast<uint32_t>(bits)) : bits;
+    return static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
   }
   const int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
   if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
@@ -108,7 +100,7 @@ void CUpdateReplyHandler::HttpInfoDone(TComponent*, const std::string&, int32_t 
     if (reply.isMember("die")) {
       const std::string message = TextOf(reply["msg"]);
       if (hooks_.ShowMessage) hooks_.ShowMessage(message);
-      if (hooks_.TerminateProcess) hooks_.TerminateProcess(2);
+      if (hooks_.TerminateProcess) hooks_.TerminateProcess(kStoppedByServiceStatus);
       return;
     }
     const std::string versionText = TextOf(reply["version"]);

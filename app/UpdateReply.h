@@ -9,12 +9,13 @@
 #include <string>
 
 #include "component/Component.h"
+#include "engine/AppendLog.h"
 #include "net/MemoryStream.h"
 
 namespace quillet {
 
 struct TUpdateReplyHooks {
-  std::function<void(const std::string& message)> AppendLog;
+  AppendLogHook AppendLog;
   std::function<void(const std::string& text)> ShowMessage;  // a modal message box
   // Asks the application to terminate and ends the process at once with the status.
   std::function<void(int status)> TerminateProcess;

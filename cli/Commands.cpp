@@ -21,6 +21,7 @@
 #include "app/ActivityLog.h"
 #include "app/HidBackend.h"
 #include "app/ImageFileKind.h"
+#include "app/Version.h"
 #include "cli/CliOptions.h"
 #include "cli/ImageIo.h"
 #include "cli/Progress.h"
@@ -29,10 +30,6 @@
 #include "hex/Chex2bin.h"
 #include "hid/HidIO.h"
 #include "sim/SimHidModels.h"
-
-#ifndef QUILLET_VERSION
-#define QUILLET_VERSION "unknown"
-#endif
 
 namespace quillet::cli {
 
@@ -65,7 +62,8 @@ class Output {
                                                   : Progress::Mode::Lines,
                   stderr, [] {
                     winsize w{};
-                    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20 ? w.ws_col : 80;
+                    const bool known = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20;
+                    return known ? int{w.ws_col} : Progress::kFallbackWidth;
                   }) {}
 
   Progress& Bar() { return progress_; }
@@ -229,12 +227,8 @@ int RunConvert(const CliOptions& o, Output& out) {
   record["message"] = CHex2Bin::ResultMessage(result);
   record["bytes"] = result == CHex2Bin::kSuccess ? Json::Value(length) : Json::Value();
   if (result != CHex2Bin::kSuccess) {
-    std::string where = in;
-    if (converter.FailedRecordOffset >= 0)
-      where += ":" + std::to_string(LineOfOffset(file, static_cast<size_t>(converter.FailedRecordOffset)));
-    std::string error = where + ": result " + std::to_string(result) + ", " + CHex2Bin::ResultMessage(result);
+    std::string error = ConversionError(in, file, converter, result);
     if (result == CHex2Bin::kOpenHexError) error += " (" + why + ")";
-    if (result == CHex2Bin::kEofError) error += " (no end record :00000001FF)";
     return Finish(out, record, {kExitUsage, error}, start);
   }
   // Written whole through a temporary file: a longer file there before keeps no stale tail.
@@ -269,7 +263,7 @@ Outcome OpenProgrammer(const CliOptions& o, Output& out, Programmer& p) {
   auto backend = MakeBackend(o, error);
   if (!backend) return {kExitUsage, error};
   p.backend = std::move(*backend);
-  std::function<void(const std::string&)> log;
+  AppendLogHook log;
   if (o.verbosity == Verbosity::Verbose) {
     log = [&out, &p, locale = ActivityLog::UserTimeLocale()](const std::string& line) {
       std::string stamped = FormatLogLine(ReadLocalClock(), line, locale);
@@ -633,7 +627,7 @@ int RunCli(const std::vector<std::string>& arguments) {
     return kExitOk;
   }
   if (o.version) {
-    std::printf("%s %s\n", kProgram, QUILLET_VERSION);
+    std::printf("%s %s\n", kProgram, kVersionText);
     return kExitOk;
   }
   if (!o.error.empty()) {

@@ -14,7 +14,9 @@
 #include <iterator>
 
 #include "app/ImageFileKind.h"
+#include "engine/Wire.h"
 #include "hex/Chex2bin.h"
+#include "hex/HexDigit.h"
 
 namespace quillet::cli {
 
@@ -40,9 +42,8 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& out, std::stri
 namespace {
 
 void AppendByte(std::string& s, uint8_t b) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  s += kDigits[b >> 4];
-  s += kDigits[b & 15];
+  s += kUpperHexDigits[b >> 4];
+  s += kUpperHexDigits[b & 15];
 }
 
 void AppendRecord(std::string& s, uint8_t type, uint16_t offset, std::span<const uint8_t> data) {
@@ -61,6 +62,18 @@ void AppendRecord(std::string& s, uint8_t type, uint16_t offset, std::span<const
 }
 
 }  // namespace
+
+std::string ConversionError(const std::string& path, std::span<const uint8_t> file,
+                            const CHex2Bin& converter, int32_t result, std::string_view lead) {
+  std::string error = path;
+  if (converter.FailedRecordOffset >= 0)
+    error += ":" + std::to_string(LineOfOffset(file, static_cast<size_t>(converter.FailedRecordOffset)));
+  error += ": ";
+  error += lead;
+  error += "result " + std::to_string(result) + ", " + CHex2Bin::ResultMessage(result);
+  if (result == CHex2Bin::kEofError) error += " (no end record " + std::string(kIntelHexEndRecord) + ")";
+  return error;
+}
 
 size_t LineOfOffset(std::span<const uint8_t> text, size_t offset) {
   offset = std::min(offset, text.size());
@@ -97,12 +110,7 @@ LoadedImage LoadImageFile(const std::string& path, uint32_t flashSize, const std
       result = converter.ConvertBytes(file, std::nullopt, &length, length ? r.bytes.data() : &none);
     }
     if (result != CHex2Bin::kSuccess) {
-      std::string where = path;
-      if (converter.FailedRecordOffset >= 0)
-        where += ":" + std::to_string(LineOfOffset(file, static_cast<size_t>(converter.FailedRecordOffset)));
-      r.error = where + ": HEX conversion failed with result " + std::to_string(result) + ", " +
-                CHex2Bin::ResultMessage(result);
-      if (result == CHex2Bin::kEofError) r.error += " (no end record :00000001FF)";
+      r.error = ConversionError(path, file, converter, result, "HEX conversion failed with ");
       r.bytes.clear();
       return r;
     }
@@ -125,9 +133,9 @@ std::string IntelHexFromImage(std::span<const uint8_t> image) {
   for (size_t row = 0; row < image.size(); row += 16) {
     const size_t end = std::min(row + 16, image.size());
     size_t first = row, last = end;
-    while (first < end && image[first] == 0xFF) ++first;
+    while (first < end && image[first] == kErasedByte) ++first;
     if (first == end) continue;
-    while (image[last - 1] == 0xFF) --last;
+    while (image[last - 1] == kErasedByte) --last;
     if (const auto high = static_cast<uint32_t>(first >> 16); high != upper) {
       const uint8_t value[2] = {static_cast<uint8_t>(high >> 8), static_cast<uint8_t>(high)};
       AppendRecord(s, 0x04, 0, value);
@@ -135,7 +143,8 @@ std::string IntelHexFromImage(std::span<const uint8_t> image) {
     }
     AppendRecord(s, 0x00, static_cast<uint16_t>(first & 0xFFFF), image.subspan(first, last - first));
   }
-  s += ":00000001FF\n";
+  s += kIntelHexEndRecord;
+  s += '\n';
   return s;
 }
 
@@ -176,7 +185,7 @@ ImageComparison CompareImages(std::span<const uint8_t> expected, std::span<const
   c.compared = expected.size();
   for (size_t i = 0; i < expected.size(); ++i) {
     const uint8_t want = expected[i];
-    const uint8_t got = i < actual.size() ? actual[i] : 0xFF;
+    const uint8_t got = i < actual.size() ? actual[i] : kErasedByte;
     if (want == got) continue;
     if (c.differing++ == 0) {
       c.firstAddress = i;

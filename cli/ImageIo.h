@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "hex/Chex2bin.h"
 
 namespace quillet::cli {
 
@@ -24,6 +27,12 @@ LoadedImage LoadImageFile(const std::string& path, uint32_t flashSize, const std
 
 // The whole file; false with `why` (the system's message) when it cannot be read.
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& out, std::string& why);
+
+// The message for a failed conversion of the file at `path`, whose bytes are `file`: the path and
+// the line of the record the converter stopped at, `lead`, the result code and its message, and
+// for a missing end record the record that is missing.
+std::string ConversionError(const std::string& path, std::span<const uint8_t> file,
+                            const CHex2Bin& converter, int32_t result, std::string_view lead = {});
 
 // The 1-based line of a byte offset in a text.
 size_t LineOfOffset(std::span<const uint8_t> text, size_t offset);

@@ -93,7 +93,7 @@ void Progress::Draw(bool force) {
   // A redraw per report would be a thousand a second; twenty is smooth.
   if (!force && now - lastDraw_ < std::chrono::milliseconds(50)) return;
   lastDraw_ = now;
-  const int width = width_ ? width_() : 80;
+  const int width = width_ ? width_() : kFallbackWidth;
   std::fprintf(out_, "\r%s\x1b[K", FormatProgressBar(phase_, done_, total_, Seconds(), width).c_str());
   std::fflush(out_);
 }

@@ -22,7 +22,10 @@ class Progress {
  public:
   enum class Mode { Silent, Lines, Bar };
   using Clock = std::chrono::steady_clock;
+  // The bar's width in columns where the terminal's is not known.
+  static constexpr int kFallbackWidth = 80;
 
+  // `width`: the terminal's width in columns (none: kFallbackWidth).
   Progress(Mode mode, std::FILE* out, std::function<int()> width = {});
 
   void Start(const std::string& phase, uint64_t total);

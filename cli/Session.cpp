@@ -72,7 +72,7 @@ class Session::View : public ConsoleView {
   Session& s_;
 };
 
-Session::Session(HidBackend backend, Progress& progress, std::function<void(const std::string&)> log)
+Session::Session(HidBackend backend, Progress& progress, AppendLogHook log)
     : backend_(std::move(backend)), progress_(progress), log_(std::move(log)) {
   view_ = std::make_unique<View>(*this);
   hid_ = std::make_unique<hid::THidIO>(nullptr, backend_.platform);
@@ -264,7 +264,7 @@ Outcome Session::Write(std::span<const uint8_t> image, TaskFlags flags, WriteRes
     const size_t n = std::min(image.size(), size);
     std::memcpy(buffer, image.data(), n);
     // The last report is sent whole: past the image it carries FF, not an earlier image's bytes.
-    std::fill(buffer + n, buffer + size, 0xFF);
+    std::fill(buffer + n, buffer + size, kErasedByte);
   });
   writeSize_ = static_cast<uint32_t>(image.size());
   streamDone_ = false;

@@ -3,7 +3,7 @@
 // operations, watchdog, typed engine events) bound to a terminal instead of controls. The console
 // hands its effects to the main thread through the event loop; an operation is over when its
 // typed events say so, when the programmer answers with a failure, or when it stops answering
-// for the watchdog's 2000 ms (a write included, which the window does not guard).
+// for the watchdog's interval (a write included, which the window does not guard).
 
 #include <chrono>
 #include <cstdint>
@@ -36,7 +36,7 @@ struct Outcome {
 class Session {
  public:
   // `log` receives the console's activity log lines (any thread); null: they are dropped.
-  Session(HidBackend backend, Progress& progress, std::function<void(const std::string&)> log);
+  Session(HidBackend backend, Progress& progress, AppendLogHook log);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -90,7 +90,7 @@ class Session {
 
   HidBackend backend_;
   Progress& progress_;
-  std::function<void(const std::string&)> log_;
+  AppendLogHook log_;
   EventLoop loop_;
   CPro engine_;
   std::unique_ptr<View> view_;

@@ -13,8 +13,8 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 
 CPro::CPro()
     : writeImage_(new uint8_t[kImageBufferSize]), readImage_(new uint8_t[kImageBufferSize]) {
-  std::fill_n(writeImage_.get(), kImageBufferSize, 0xFF);
-  std::fill_n(readImage_.get(), kImageBufferSize, 0xFF);
+  std::fill_n(writeImage_.get(), kImageBufferSize, kErasedByte);
+  std::fill_n(readImage_.get(), kImageBufferSize, kErasedByte);
 }
 
 CPro::~CPro() = default;
@@ -119,7 +119,7 @@ void CPro::HandleReply(Lock& lock, const uint8_t* p) {
     Emit(EVT_LOG, text);
     return;
   }
-  switch (b & 0x7F) {
+  switch (b & ~OP_FAIL) {
     case OP_CONNECT:
       Emit(EVT_IDENTITY, p);
       break;

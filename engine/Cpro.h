@@ -18,6 +18,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "engine/AppendLog.h"
 #include "engine/Wire.h"
 
 namespace quillet {
@@ -38,7 +39,6 @@ class CPro {
   using SendReportHook = std::function<bool(const uint8_t* bytes, size_t length)>;
   // The payload is valid only during the call.
   using EngineEventHook = std::function<void(int code, const void* payload)>;
-  using AppendLogHook = std::function<void(const std::string& text)>;
 
   CPro();
   virtual ~CPro();

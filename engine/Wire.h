@@ -16,6 +16,8 @@ inline constexpr uint16_t kProgrammerProductId = 0x003F;
 inline constexpr size_t kReportSize = 65;   // report ID byte, then the payload
 inline constexpr size_t kPayloadSize = 64;
 inline constexpr size_t kImageBufferSize = 524288;  // each of the engine's two image buffers
+// An erased flash byte: what an image holds wherever nothing was loaded or read.
+inline constexpr uint8_t kErasedByte = 0xFF;
 
 inline constexpr uint8_t OP_CONNECT = 0x01;
 inline constexpr uint8_t OP_READ = 0x05;
@@ -84,9 +86,13 @@ inline std::array<uint8_t, kReportSize> FrameOutputReport(const uint8_t* bytes, 
   return report;
 }
 
+// The flash sizes of the catalogue's chips.
+inline constexpr uint32_t kFlash16K = 16384;
+inline constexpr uint32_t kFlash32K = 32768;
+
 struct ChipParams {
   static constexpr uint32_t kDefaultChunkSize = 64;
-  static constexpr uint32_t kDefaultFlashSize = 16384;
+  static constexpr uint32_t kDefaultFlashSize = kFlash16K;
   uint32_t ChunkSize = kDefaultChunkSize;
   uint32_t FlashSize = kDefaultFlashSize;
 };
@@ -97,9 +103,9 @@ struct ChipInfo {
 };
 
 inline constexpr std::array<ChipInfo, 3> kChipCatalogue{{
-    {"NRF24LE1_16K", 16384},
-    {"NRF24LU1_16K", 16384},
-    {"NRF24LU1_32K", 32768},
+    {"NRF24LE1_16K", kFlash16K},
+    {"NRF24LU1_16K", kFlash16K},
+    {"NRF24LU1_32K", kFlash32K},
 }};
 
 // 0x1A, then every byte XORed in: the check both sides compute over a written image.

@@ -8,20 +8,22 @@
 #include <string_view>
 #include <vector>
 
+#include "hex/HexDigit.h"
+
 namespace quillet {
 namespace {
-
-constexpr std::string_view kEndMarker = ":00000001FF";
 
 // Characters from the colon to the checksum of a record with no data bytes.
 constexpr std::size_t kRecordOverhead = 11;
 
-// Value of each character read as a hex digit; a character that is not one counts as 0.
+// Value of each character read as a hex digit; a character that is not one counts as 0. A table,
+// since every record character goes through it.
 constexpr std::array<std::uint8_t, 256> MakeDigitTable() {
   std::array<std::uint8_t, 256> t{};
-  for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<std::uint8_t>(c - '0');
-  for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<std::uint8_t>(c - 'A' + 10);
-  for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+  for (int c = 0; c < 256; ++c) {
+    const int value = HexDigitValue(static_cast<char>(c));
+    t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(value < 0 ? 0 : value);
+  }
   return t;
 }
 constexpr std::array<std::uint8_t, 256> kDigit = MakeDigitTable();
@@ -127,6 +129,131 @@ bool ReadWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>&
   return out.size() <= std::numeric_limits<std::uint32_t>::max();
 }
 
+// The record area: what precedes the first end marker in the text, which ends at the file's end
+// or its first zero byte. None when the text has no end marker.
+std::optional<std::span<const std::uint8_t>> FindRecordArea(std::span<const std::uint8_t> fileBytes) {
+  const std::uint8_t* const bytes = fileBytes.data();
+  const void* zero = fileBytes.empty() ? nullptr : std::memchr(bytes, 0, fileBytes.size());
+  const std::size_t textSize =
+      zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes)
+                      : fileBytes.size();
+  const std::string_view text(reinterpret_cast<const char*>(bytes), textSize);
+  const std::size_t areaSize = text.find(kIntelHexEndRecord);
+  if (areaSize == std::string_view::npos) return std::nullopt;
+  return fileBytes.first(areaSize);
+}
+
+// What the checking pass found.
+struct Measure {
+  std::int32_t result = CHex2Bin::kSuccess;  // or the failing record's kChecksumError, kWrongLabel
+  std::int64_t failedRecordOffset = -1;      // that record's colon
+  std::uint32_t sum = 0;                     // S: the data bytes counted, up to a failing record
+  std::uint32_t imageLength = 0;             // L, when every record passed
+};
+
+// The checking and sizing pass: checks every record and works out L from S and the highest data
+// record. S is at most half the area, so it fits in 32 bits.
+Measure CheckRecords(std::span<const std::uint8_t> area) {
+  // Kept in locals rather than in the result: the record bytes, read as characters, could alias it.
+  std::uint32_t sum = 0;
+  std::int32_t result = CHex2Bin::kSuccess;
+  std::uint32_t highest = 0, highestCount = 0;
+  std::uint32_t segmentBase = 0, linearBase = 0;
+  bool segmentFlag = false, linearFlag = false;
+  RecordReader reader(area.data(), area.size());
+  auto failed = [&](std::int32_t code) {
+    return Measure{code, static_cast<std::int64_t>(reader.RecordStart()), sum, 0};
+  };
+  Record r;
+  for (;;) {
+    const auto step = reader.Next(r, true);
+    if (step == RecordReader::Step::kEnd) break;
+    if (step == RecordReader::Step::kTruncated) return failed(CHex2Bin::kChecksumError);
+    switch (r.type) {
+      case '0':
+        if (!segmentFlag && !linearFlag) {
+          sum += r.count;
+          if (r.offset >= highest) {
+            highest = r.offset;
+            highestCount = r.count;
+          }
+        }
+        break;
+      case '2':
+      case '4': {
+        const bool segment = r.type == '2';
+        const std::uint32_t base = segment ? r.AddressValue() << 4 : r.AddressValue() << 16;
+        std::uint32_t& current = segment ? segmentBase : linearBase;
+        bool& flag = segment ? segmentFlag : linearFlag;
+        if (base < current) {
+          flag = true;
+        } else {
+          current = base;
+          flag = false;
+          highest = 0;
+        }
+        break;
+      }
+      case '3':
+      case '5':
+        break;
+      default:  // '1' (an end record before the marker) or no type at all
+        result = CHex2Bin::kWrongLabel;
+        break;
+    }
+    if (result == CHex2Bin::kSuccess && !r.checksumOk) result = CHex2Bin::kChecksumError;
+    if (result != CHex2Bin::kSuccess) return failed(result);
+  }
+  return Measure{CHex2Bin::kSuccess, -1, sum, std::max(sum, highest + highestCount)};
+}
+
+// The placing pass: every data record, flagged by the checking pass or not, goes to segment +
+// linear base + offset; bytes that would land at or beyond L are dropped.
+std::vector<std::uint8_t> PlaceRecords(std::span<const std::uint8_t> area, std::uint32_t imageLength,
+                                       std::uint8_t fill) {
+  std::vector<std::uint8_t> image(imageLength, fill);
+  RecordReader reader(area.data(), area.size());
+  Record r;
+  std::uint64_t segment = 0, linear = 0;
+  while (reader.Next(r, false) == RecordReader::Step::kRecord) {
+    if (r.type == '2') {
+      segment = std::uint64_t{r.AddressValue()} << 4;
+    } else if (r.type == '4') {
+      linear = std::uint64_t{r.AddressValue()} << 16;
+    } else if (r.type == '0') {
+      const std::uint64_t address = segment + linear + r.offset;
+      if (address >= imageLength) continue;
+      const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(r.count, imageLength - address));
+      std::uint8_t* out = image.data() + address;
+      for (std::uint32_t i = 0; i < n; ++i) out[i] = r.Byte(i);
+    }
+  }
+  return image;
+}
+
+// Writes image[0, n) to the side file and the destination, those asked for. Both need the length
+// variable (kLengthNull without it); a side file that cannot be written gives kWriteDestError.
+std::int32_t WriteOutputs(const std::uint8_t* image, std::size_t n,
+                          const std::optional<std::filesystem::path>& binPath, bool haveLength,
+                          std::uint8_t* dest) {
+  std::int32_t result = CHex2Bin::kSuccess;
+  if (binPath) {
+    if (!haveLength) {
+      result = CHex2Bin::kLengthNull;
+    } else if (!WriteSideFile(*binPath, image, n)) {
+      result = CHex2Bin::kWriteDestError;
+    }
+  }
+  if (dest != nullptr) {
+    if (!haveLength) {
+      result = CHex2Bin::kLengthNull;
+    } else if (n > 0) {
+      std::memcpy(dest, image, n);
+    }
+  }
+  return result;
+}
+
 }  // namespace
 
 const char* CHex2Bin::ResultMessage(std::int32_t code) {
@@ -167,12 +294,10 @@ std::int32_t CHex2Bin::ConvertBytes(std::span<const std::uint8_t> fileBytes,
                                     const std::optional<std::filesystem::path>& binPath,
                                     std::uint32_t* length, std::uint8_t* dest) {
   const std::uint32_t capacity = length != nullptr ? *length : 0;
-  std::int32_t result = kSuccess;  // kSuccess here means "no result set yet"
-  std::uint32_t imageLength = 0;
   FailedRecordOffset = -1;
 
   // The last step: a non-zero capacity below L overrides any result; the length variable gets L.
-  auto finish = [&]() {
+  auto finish = [&](std::int32_t result, std::uint32_t imageLength) {
     if (length != nullptr) {
       if (capacity != 0 && capacity < imageLength) result = kBufferOverflow;
       *length = imageLength;
@@ -180,130 +305,23 @@ std::int32_t CHex2Bin::ConvertBytes(std::span<const std::uint8_t> fileBytes,
     return Finish(result);
   };
 
-  if (fileBytes.size() > std::numeric_limits<std::uint32_t>::max()) {
-    result = kOpenHexError;
-    return finish();
-  }
+  if (fileBytes.size() > std::numeric_limits<std::uint32_t>::max()) return finish(kOpenHexError, 0);
+  const auto area = FindRecordArea(fileBytes);
+  if (!area) return finish(kEofError, 0);
 
-  // The text ends at the file's end or its first zero byte; the record area is what precedes the
-  // first end marker in it.
-  const std::uint8_t* const bytes = fileBytes.data();
-  const void* zero = fileBytes.empty() ? nullptr : std::memchr(bytes, 0, fileBytes.size());
-  const std::size_t textSize =
-      zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes)
-                      : fileBytes.size();
-  const std::string_view text(reinterpret_cast<const char*>(bytes), textSize);
-  const std::size_t areaSize = text.find(kEndMarker);
-  if (areaSize == std::string_view::npos) {
-    result = kEofError;
-    return finish();
+  const Measure measure = CheckRecords(*area);
+  if (measure.result != kSuccess) {
+    FailedRecordOffset = measure.failedRecordOffset;
+    return finish(measure.result, measure.sum);
   }
-
-  // Checking and sizing pass. S is at most half the area, so it fits in 32 bits.
-  std::uint32_t sum = 0, highest = 0, highestCount = 0;
-  std::uint32_t segmentBase = 0, linearBase = 0;
-  bool segmentFlag = false, linearFlag = false;
-  {
-    RecordReader reader(bytes, areaSize);
-    Record r;
-    for (;;) {
-      const auto step = reader.Next(r, true);
-      if (step == RecordReader::Step::kEnd) break;
-      if (step == RecordReader::Step::kTruncated) {
-        result = kChecksumError;
-        FailedRecordOffset = static_cast<std::int64_t>(reader.RecordStart());
-        break;
-      }
-      switch (r.type) {
-        case '0':
-          if (!segmentFlag && !linearFlag) {
-            sum += r.count;
-            if (r.offset >= highest) {
-              highest = r.offset;
-              highestCount = r.count;
-            }
-          }
-          break;
-        case '2':
-        case '4': {
-          const bool segment = r.type == '2';
-          const std::uint32_t base = segment ? r.AddressValue() << 4 : r.AddressValue() << 16;
-          std::uint32_t& current = segment ? segmentBase : linearBase;
-          bool& flag = segment ? segmentFlag : linearFlag;
-          if (base < current) {
-            flag = true;
-          } else {
-            current = base;
-            flag = false;
-            highest = 0;
-          }
-          break;
-        }
-        case '3':
-        case '5':
-          break;
-        default:  // '1' (an end record before the marker) or no type at all
-          result = kWrongLabel;
-          break;
-      }
-      if (result == kSuccess && !r.checksumOk) result = kChecksumError;
-      if (result != kSuccess) {
-        FailedRecordOffset = static_cast<std::int64_t>(reader.RecordStart());
-        break;
-      }
-    }
-  }
-  if (result != kSuccess) {
-    imageLength = sum;
-    return finish();
-  }
-
-  imageLength = std::max(sum, highest + highestCount);
+  const std::uint32_t imageLength = measure.imageLength;
   BinLength = imageLength;
-  if (!binPath && dest == nullptr) {
-    result = kLengthOnly;
-    return finish();
-  }
+  if (!binPath && dest == nullptr) return finish(kLengthOnly, imageLength);
 
-  // Placing pass: every data record, flagged or not above, goes to segment + linear base + offset;
-  // bytes that would land at or beyond L are dropped.
-  std::vector<std::uint8_t> image(imageLength, FillByte);
-  {
-    RecordReader reader(bytes, areaSize);
-    Record r;
-    std::uint64_t segment = 0, linear = 0;
-    while (reader.Next(r, false) == RecordReader::Step::kRecord) {
-      if (r.type == '2') {
-        segment = std::uint64_t{r.AddressValue()} << 4;
-      } else if (r.type == '4') {
-        linear = std::uint64_t{r.AddressValue()} << 16;
-      } else if (r.type == '0') {
-        const std::uint64_t address = segment + linear + r.offset;
-        if (address >= imageLength) continue;
-        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(r.count, imageLength - address));
-        std::uint8_t* out = image.data() + address;
-        for (std::uint32_t i = 0; i < n; ++i) out[i] = r.Byte(i);
-      }
-    }
-  }
-
-  // Outputs: the first n bytes, n = L unless a non-zero capacity is smaller.
+  const std::vector<std::uint8_t> image = PlaceRecords(*area, imageLength, FillByte);
+  // The first n bytes go out, n = L unless a non-zero capacity is smaller.
   const std::size_t n = capacity != 0 && capacity < imageLength ? capacity : imageLength;
-  if (binPath) {
-    if (length == nullptr) {
-      result = kLengthNull;
-    } else if (!WriteSideFile(*binPath, image.data(), n)) {
-      result = kWriteDestError;
-    }
-  }
-  if (dest != nullptr) {
-    if (length == nullptr) {
-      result = kLengthNull;
-    } else if (n > 0) {
-      std::memcpy(dest, image.data(), n);
-    }
-  }
-  return finish();
+  return finish(WriteOutputs(image.data(), n, binPath, length != nullptr, dest), imageLength);
 }
 
 }  // namespace quillet

@@ -22,8 +22,12 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace quillet {
+
+// The end record. The converter reads only what precedes its first occurrence.
+inline constexpr std::string_view kIntelHexEndRecord = ":00000001FF";
 
 class CHex2Bin {
  public:

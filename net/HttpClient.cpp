@@ -15,6 +15,7 @@
 
 #include "net/HttpStatusText.h"
 #include "net/HttpUrl.h"
+#include "net/Trim.h"
 
 namespace quillet {
 
@@ -36,7 +37,7 @@ struct THttpRequest {
   bool wantProgress = false;
   TCustomHttpClient* client = nullptr;  // dereferenced only in calls run on the UI thread
 
-  int32_t status = -1;
+  int32_t status = kNoHttpStatus;
   std::string contentType;
   int32_t announced = 0;
   int64_t bytesRead = 0;
@@ -107,13 +108,8 @@ void ReportStatus(THttpRequest& r, int id) {
   r.WithClientEvents([&] { r.onStatusChanged(r.client, id, HttpStatusText(id)); });
 }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                           text.back() == '\n'))
-    text.remove_suffix(1);
-  return text;
-}
+// A header line loses its line end with its blanks.
+std::string_view Trim(std::string_view text) { return TrimBlanks(text, " \t\r\n"); }
 
 bool NameIs(std::string_view name, std::string_view wanted) {
   return name.size() == wanted.size() && strncasecmp(name.data(), wanted.data(), name.size()) == 0;
@@ -127,6 +123,9 @@ int32_t AnnouncedLengthOf(std::string_view text) {
   if (error != std::errc() || end != text.data() + text.size() || value < 0) return 0;
   return value;
 }
+
+// OK and Partial Content: the statuses whose body is the resource.
+bool CarriesBody(int32_t status) { return status == 200 || status == 206; }
 
 bool IsFollowedRedirect(long code) {
   return code == 300 || code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
@@ -264,32 +263,30 @@ int OnTransferInfo(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return Terminated() ? 1 : 0;
 }
 
-curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
-  auto& r = *static_cast<THttpRequest*>(user);
+// A stage of the transfer begins: a redirect being followed is reported first, then the stage's
+// two statuses. False aborts the transfer (terminated, or a handler raised).
+bool BeginStage(THttpRequest& r, THttpStatusId reached, THttpStatusId starting) {
   try {
-    if (Terminated()) return CURL_SOCKET_BAD;
+    if (Terminated()) return false;
     ReportFollowedRedirect(r);
-    ReportStatus(r, hsNameResolved);
-    ReportStatus(r, hsConnectingToServer);
+    ReportStatus(r, reached);
+    ReportStatus(r, starting);
+    return true;
   } catch (...) {
     r.callbackError = std::current_exception();
-    return CURL_SOCKET_BAD;
+    return false;
   }
+}
+
+curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+  auto& r = *static_cast<THttpRequest*>(user);
+  if (!BeginStage(r, hsNameResolved, hsConnectingToServer)) return CURL_SOCKET_BAD;
   return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
 int OnBeforeRequest(void* user, char*, char*, int, int) {
   auto& r = *static_cast<THttpRequest*>(user);
-  try {
-    if (Terminated()) return CURL_PREREQFUNC_ABORT;
-    ReportFollowedRedirect(r);
-    ReportStatus(r, hsConnected);
-    ReportStatus(r, hsSendingRequest);
-    return CURL_PREREQFUNC_OK;
-  } catch (...) {
-    r.callbackError = std::current_exception();
-    return CURL_PREREQFUNC_ABORT;
-  }
+  return BeginStage(r, hsConnected, hsSendingRequest) ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
 }
 
 bool ValidHeaderLine(const std::string& line) {
@@ -304,11 +301,12 @@ bool AddHeader(THttpRequest& r, const std::string& line) {
   return true;
 }
 
-// Sets up the transport handle; false ends the request as unreachable.
-bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
+// The address, the request line's companions and the redirect policy; false when the transport
+// refuses the address.
+bool SetTarget(THttpRequest& r, const TUrlParts& parts) {
   CURL* h = r.curl;
   const std::string url = RequestURL(parts);
-  bool ok = curl_easy_setopt(h, CURLOPT_URL, url.c_str()) == CURLE_OK;
+  const bool ok = curl_easy_setopt(h, CURLOPT_URL, url.c_str()) == CURLE_OK;
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -322,17 +320,24 @@ bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
   r.followRedirects = !HasOption(r.internetOptions, ioNoAutoRedirect);
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, r.followRedirects ? 1L : 0L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, 30L);
+  return ok;
+}
 
+void SetProxy(THttpRequest& r) {
+  CURL* h = r.curl;
   const TProxySetting proxy = ProxySettingFor(r.proxy);
-  if (!proxy.UseEnvironment) {
-    curl_easy_setopt(h, CURLOPT_PROXY, proxy.Proxy.c_str());
-    if (!proxy.NoProxy.empty()) curl_easy_setopt(h, CURLOPT_NOPROXY, proxy.NoProxy.c_str());
-    if (!r.proxy.ProxyUsername.empty()) {
-      curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, r.proxy.ProxyUsername.c_str());
-      curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, r.proxy.ProxyPassword.c_str());
-    }
+  if (proxy.UseEnvironment) return;
+  curl_easy_setopt(h, CURLOPT_PROXY, proxy.Proxy.c_str());
+  if (!proxy.NoProxy.empty()) curl_easy_setopt(h, CURLOPT_NOPROXY, proxy.NoProxy.c_str());
+  if (!r.proxy.ProxyUsername.empty()) {
+    curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, r.proxy.ProxyUsername.c_str());
+    curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, r.proxy.ProxyPassword.c_str());
   }
+}
 
+// The credentials, and what the security options waive.
+void SetSecurity(THttpRequest& r, const TUrlParts& parts) {
+  CURL* h = r.curl;
   const std::string& user = parts.UserName.empty() ? r.username : parts.UserName;
   const std::string& password = parts.Password.empty() ? r.password : parts.Password;
   if (!user.empty() && !HasOption(r.internetOptions, ioNoAuthentication)) {
@@ -343,7 +348,10 @@ bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
   if (HasOption(r.internetOptions, ioIgnoreUnknownCertificateAuthority))
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+}
 
+void SetTimeouts(THttpRequest& r) {
+  CURL* h = r.curl;
   if (r.timeouts.ConnectTimeout)
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(r.timeouts.ConnectTimeout));
   if (r.timeouts.ReceiveTimeout) {
@@ -352,7 +360,11 @@ bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME,
                      static_cast<long>((r.timeouts.ReceiveTimeout + 999) / 1000));
   }
+}
 
+// The read size and the callbacks that carry the transfer to the request.
+void SetCallbacks(THttpRequest& r) {
+  CURL* h = r.curl;
   // The transport's own limits are 1 KiB and 10 MiB; half a MiB per read is plenty.
   const long bufferSize = std::clamp<long>(r.transferBufferSize, 1024, 512 * 1024);
   curl_easy_setopt(h, CURLOPT_BUFFERSIZE, bufferSize);
@@ -366,14 +378,28 @@ bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
   curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &r);
   curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, OnBeforeRequest);
   curl_easy_setopt(h, CURLOPT_PREREQDATA, &r);
+}
 
-  ok = ok && AddHeader(r, r.acceptTypes.empty() ? "Accept:" : "Accept: " + r.acceptTypes);
-  if (HasOption(r.cacheOptions, coPragmaNoCache)) ok = ok && AddHeader(r, "Pragma: no-cache");
+// Builds the header list; false at the first line that is not a header or cannot be added.
+bool AddHeaders(THttpRequest& r) {
+  if (!AddHeader(r, r.acceptTypes.empty() ? "Accept:" : "Accept: " + r.acceptTypes)) return false;
+  if (HasOption(r.cacheOptions, coPragmaNoCache) && !AddHeader(r, "Pragma: no-cache")) return false;
   for (const std::string& line : r.addHeaders) {
     if (line.empty()) continue;
-    ok = ok && ValidHeaderLine(line) && AddHeader(r, line);
+    if (!ValidHeaderLine(line) || !AddHeader(r, line)) return false;
   }
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, r.headers);
+  return true;
+}
+
+// Sets up the transport handle; false ends the request as unreachable.
+bool PrepareTransfer(THttpRequest& r, const TUrlParts& parts) {
+  bool ok = SetTarget(r, parts);
+  SetProxy(r);
+  SetSecurity(r, parts);
+  SetTimeouts(r);
+  SetCallbacks(r);
+  ok = ok && AddHeaders(r);
+  curl_easy_setopt(r.curl, CURLOPT_HTTPHEADER, r.headers);
   return ok;
 }
 
@@ -447,7 +473,7 @@ void RunRequest(THttpRequest& r) {
   }
   if (r.transferComplete) ReportStatus(r, hsRequestComplete);
   // A body cut short counts as lost even when no length was announced.
-  r.success = (r.status == 200 || r.status == 206) &&
+  r.success = CarriesBody(r.status) &&
               (r.announced == 0 || r.bytesRead == r.announced) && r.transferComplete;
 }
 
@@ -502,7 +528,7 @@ bool TCustomHttpClient::ReadRange(uint32_t StartRange, uint32_t EndRange, bool F
   r->client = this;
 
   busy_ = true;
-  statusCode_ = -1;
+  statusCode_ = kNoHttpStatus;
   contentType_.clear();
   announcedLength_ = bytesRead_ = 0;
   success_ = false;
@@ -557,9 +583,9 @@ void TCustomHttpClient::ReportOutcome(THttpRequest& r, const std::shared_ptr<boo
     if (OnDone) OnDone(this, contentType_, bytesRead_, body);
     return;
   }
-  if (statusCode_ == 200 || statusCode_ == 206) {
+  if (CarriesBody(statusCode_)) {
     if (OnConnLost) OnConnLost(this, contentType_, announcedLength_, bytesRead_, body);
-  } else if (statusCode_ == -1) {
+  } else if (statusCode_ == kNoHttpStatus) {
     if (OnHostUnreachable) OnHostUnreachable(this);
   } else if (OnHTTPError) {
     OnHTTPError(this, statusCode_, body);

@@ -36,6 +36,8 @@ inline constexpr char kDefaultHttpAgent[] = "Quillet HTTP client";
 // The largest body a request takes; a longer one, sent or announced, ends the request as lost.
 // The body stream is pre-sized from Content-Length, which is therefore never above this.
 inline constexpr size_t kMaxBodySize = 1u << 20;
+// StatusCode when no reply's status line was read (the host was not reached).
+inline constexpr int32_t kNoHttpStatus = -1;
 
 // Credentials used when the URL carries none.
 class TLoginComponent : public TComponent {
@@ -50,6 +52,8 @@ struct THttpRequest;
 class TCustomHttpClient : public TLoginComponent {
  public:
   explicit TCustomHttpClient(TComponent* owner = nullptr);
+  // A running request is told to stop and woken, so it ends at once; none of its events is
+  // called afterwards.
   ~TCustomHttpClient() override;
 
   // Starts a GET of URL; false at once, changing nothing, while a request is running. With
@@ -112,7 +116,7 @@ class TCustomHttpClient : public TLoginComponent {
   std::unique_ptr<TCustomWorkerThread> thread_;
   std::shared_ptr<THttpRequest> request_;
   bool busy_ = false;
-  int32_t statusCode_ = -1;
+  int32_t statusCode_ = kNoHttpStatus;
   std::string contentType_;
   int32_t announcedLength_ = 0;
   int32_t bytesRead_ = 0;

@@ -3,6 +3,8 @@
 #include <array>
 #include <strings.h>
 
+#include "net/Trim.h"
+
 namespace quillet {
 namespace {
 
@@ -29,12 +31,6 @@ constexpr std::array<FlagRow, 14> kFlagRows{{
     {false, ioNoCookies, kFlagNoCookies},
 }};
 
-std::string Trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 }  // namespace
 
 uint32_t ComputeRequestFlags(std::string_view scheme, TCacheOptions cacheOptions,
@@ -53,13 +49,13 @@ uint32_t ComputeRequestFlags(std::string_view scheme, TCacheOptions cacheOptions
 int InternetOpenAccessType(TProxyAccessType accessType) {
   switch (accessType) {
     case atDirect:
-      return 1;
+      return kOpenTypeDirect;
     case atUseProxy:
-      return 3;
+      return kOpenTypeProxy;
     case atPreconfig:
       break;
   }
-  return 0;
+  return kOpenTypePreconfig;
 }
 
 TProxySetting ProxySettingFor(const THttpProxy& proxy) {
@@ -71,7 +67,7 @@ TProxySetting ProxySettingFor(const THttpProxy& proxy) {
   // The bypass list is separated by semicolons (or blanks); the transport wants commas.
   std::string entry;
   auto flush = [&] {
-    std::string host = Trimmed(entry);
+    const std::string host(TrimBlanks(entry));
     entry.clear();
     if (host.empty()) return;
     if (!setting.NoProxy.empty()) setting.NoProxy += ',';

@@ -77,7 +77,10 @@ struct THttpProxy {
   std::string ProxyPassword;
 };
 
-// The root handle's access type: 0 preconfigured, 1 direct, 3 through the named proxy.
+// The root handle's access types.
+inline constexpr int kOpenTypePreconfig = 0;
+inline constexpr int kOpenTypeDirect = 1;
+inline constexpr int kOpenTypeProxy = 3;
 int InternetOpenAccessType(TProxyAccessType accessType);
 
 // How the transport is told to reach the network.

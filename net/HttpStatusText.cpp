@@ -4,24 +4,24 @@ namespace quillet {
 
 std::string HttpStatusText(int statusId) {
   switch (statusId) {
-    case 10: return "Resolving name";
-    case 11: return "Name resolved";
-    case 20: return "Connecting to server";
-    case 21: return "Connected";
-    case 30: return "Sending Request";
-    case 31: return "Request sent";
-    case 40: return "Receiving response";
-    case 41: return "Response received";
-    case 42: return "CTL Response received";
-    case 43: return "Prefetch";
-    case 50: return "Closing connection";
-    case 51: return "Connection closed";
-    case 60: return "Handle created";
-    case 70: return "Handle closing";
-    case 100: return "Request complete";
-    case 110: return "Redirect";
-    case 120: return "Intermediate response";
-    case 200: return "State change";
+    case hsResolvingName: return "Resolving name";
+    case hsNameResolved: return "Name resolved";
+    case hsConnectingToServer: return "Connecting to server";
+    case hsConnected: return "Connected";
+    case hsSendingRequest: return "Sending Request";
+    case hsRequestSent: return "Request sent";
+    case hsReceivingResponse: return "Receiving response";
+    case hsResponseReceived: return "Response received";
+    case hsCtlResponseReceived: return "CTL Response received";
+    case hsPrefetch: return "Prefetch";
+    case hsClosingConnection: return "Closing connection";
+    case hsConnectionClosed: return "Connection closed";
+    case hsHandleCreated: return "Handle created";
+    case hsHandleClosing: return "Handle closing";
+    case hsRequestComplete: return "Request complete";
+    case hsRedirect: return "Redirect";
+    case hsIntermediateResponse: return "Intermediate response";
+    case hsStateChange: return "State change";
     default: return "Unknown status";
   }
 }

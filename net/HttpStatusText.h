@@ -14,12 +14,16 @@ enum THttpStatusId {
   hsRequestSent = 31,
   hsReceivingResponse = 40,
   hsResponseReceived = 41,
+  hsCtlResponseReceived = 42,
+  hsPrefetch = 43,
   hsClosingConnection = 50,
   hsConnectionClosed = 51,
   hsHandleCreated = 60,
   hsHandleClosing = 70,
   hsRequestComplete = 100,
   hsRedirect = 110,
+  hsIntermediateResponse = 120,
+  hsStateChange = 200,
 };
 
 // "Unknown status" for a code without a text of its own.

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "hex/HexDigit.h"
+
 namespace quillet {
 namespace {
 
@@ -21,17 +23,9 @@ std::string Part(CURLU* handle, CURLUPart part, unsigned flags = 0) {
   return result;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::string URLEncode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size());
   for (unsigned char c : text) {
@@ -39,8 +33,8 @@ std::string URLEncode(const std::string& text) {
                         c == '+' || c == '<' || c == '>';
     if (escape) {
       out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
+      out += kUpperHexDigits[c >> 4];
+      out += kUpperHexDigits[c & 0x0F];
     } else {
       out += static_cast<char>(c);
     }
@@ -52,9 +46,9 @@ std::string PercentDecode(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+        HexDigitValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
       i += 2;
     } else {
       out += text[i];
