@@ -66,8 +66,10 @@ void AppendRecord(std::string& s, uint8_t type, uint16_t offset, std::span<const
 std::string ConversionError(const std::string& path, std::span<const uint8_t> file,
                             const CHex2Bin& converter, int32_t result, std::string_view lead) {
   std::string error = path;
-  if (converter.FailedRecordOffset >= 0)
-    error += ":" + std::to_string(LineOfOffset(file, static_cast<size_t>(converter.FailedRecordOffset)));
+  if (converter.FailedRecordOffset >= 0) {
+    error += ':';
+    error += std::to_string(LineOfOffset(file, static_cast<size_t>(converter.FailedRecordOffset)));
+  }
   error += ": ";
   error += lead;
   error += "result " + std::to_string(result) + ", " + CHex2Bin::ResultMessage(result);
@@ -152,7 +154,7 @@ std::string WriteFileAtomically(const std::string& path, std::span<const uint8_t
   namespace fs = std::filesystem;
   const fs::path target(path);
   const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string temp = (dir / ('.' + target.filename().string() + ".XXXXXX")).string();
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return path + ": cannot write: " + std::strerror(errno);
   size_t done = 0;
