@@ -12,7 +12,7 @@
 #include "app/HidBackend.h"
 #include "app/Main.h"
 #include "app/ProgramOptions.h"
-#include "app/UpdateQuery.h"
+#include "app/Version.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ std::optional<int> AnswerBeforeTheApplication(int argc, char** argv) {
       return kExitOk;
     }
     if (a == "--version") {
-      std::printf("quillet %d\n", quillet::kProgramVersion);
+      std::printf("quillet %s\n", quillet::kVersionText);  // as quillet-cli and the package say it
       return kExitOk;
     }
     platformGiven = platformGiven || a == "-platform";
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
   if (const auto answered = AnswerBeforeTheApplication(argc, argv)) return *answered;
   quillet::QuilletApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName(QStringLiteral("quillet"));
-  QApplication::setApplicationVersion(QString::number(quillet::kProgramVersion));
+  QApplication::setApplicationVersion(QString::fromLatin1(quillet::kVersionText));
 
   const QStringList arguments = QApplication::arguments();
   std::vector<std::string> args;
