@@ -174,8 +174,8 @@ TEST(LinuxEnumeration, NodesWithoutSysfsEntriesAreFoundByTheSecondPassButNotList
   FakeHidTree tree;
   std::ofstream(tree.DevNode("hidraw5")) << "";
   LinuxHidPlatform platform({tree.Sys(), tree.Dev()});
-  EXPECT_TRUE(platform.EnumerateDevices(kHidInterfaceClass).empty());
-  auto second = platform.EnumerateInterfaces(kHidInterfaceClass);
+  EXPECT_TRUE(platform.EnumerateDevices().empty());
+  auto second = platform.EnumerateInterfaces();
   ASSERT_EQ(second.size(), 1u);
   EXPECT_EQ(second[0]->InterfacePath, tree.DevNode("hidraw5"));
   // Without a descriptor there are no capabilities: the device is left out.
