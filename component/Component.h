@@ -1,14 +1,19 @@
 #pragma once
 // The smallest component model the HID link, the HTTP client and the worker thread share:
-// an owner that outlives its components, and the loading and destroying states that change
-// how their properties and events behave. Ownership here is a relation, not memory management:
-// members and smart pointers free components; an owner only tells its components it is going.
+// an owner that outlives its components, the loading and destroying states that change how
+// their properties and events behave, and the types their properties and events share.
+// Ownership here is a relation, not memory management: members and smart pointers free
+// components; an owner only tells its components it is going.
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace quillet {
+
+// The priority of a thread a component runs (the HID reader, the worker thread).
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
 enum ComponentStateFlag : uint32_t {
   csLoading = 1u << 0,     // properties are being restored; setters only store values
@@ -46,5 +51,8 @@ class TComponent {
   std::atomic<uint32_t> state_{0};
   std::vector<TComponent*> owned_;
 };
+
+// An event that tells only who raised it.
+using TNotifyEvent = std::function<void(TComponent* Sender)>;
 
 }  // namespace quillet

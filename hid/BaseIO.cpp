@@ -1,6 +1,8 @@
 #include "hid/BaseIO.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <thread>
 
@@ -11,7 +13,26 @@ namespace {
 // never wait for the very thread that makes them.
 thread_local const TBaseIO* tlsReaderOf = nullptr;
 
+std::string FormatV(const char* format, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, again);
+  va_end(again);
+  if (length <= 0) return {};
+  std::string text(static_cast<size_t>(length), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
+}
+
 }  // namespace
+
+// One opened connection, shared by the component and its reader.
+struct TBaseIO::Connection {
+  explicit Connection(TOpenedDevice d) : device(std::move(d)) {}
+  TOpenedDevice device;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> closed{false};
+};
 
 TBaseIO::TBaseIO(TComponent* owner, std::string logPrefix)
     : TComponent(owner), logPrefix_(std::move(logPrefix)) {}
@@ -29,8 +50,13 @@ void TBaseIO::Shutdown() {
 
 bool TBaseIO::OnReaderThread() const { return tlsReaderOf == this; }
 
-void TBaseIO::WriteLog(TDetailLevel level, const std::string& line) const {
-  if (Log) Log(level, logPrefix_ + line);
+void TBaseIO::WriteLog(TDetailLevel level, const char* format, ...) const {
+  if (!Log) return;
+  va_list args;
+  va_start(args, format);
+  std::string line = logPrefix_ + FormatV(format, args);
+  va_end(args);
+  Log(level, line);
 }
 
 bool TBaseIO::GetActive() const {
@@ -48,11 +74,11 @@ void TBaseIO::SetActive(bool value) {
   else Close();
 }
 
-bool TBaseIO::IsHandleValid() const { return CurrentConnection() != nullptr; }
+bool TBaseIO::IsHandleValid() const { return CurrentHandle() != nullptr; }
 
-std::shared_ptr<TBaseIO::Connection> TBaseIO::CurrentConnection() const {
+std::shared_ptr<IHidHandle> TBaseIO::CurrentHandle() const {
   std::lock_guard lock(connMutex_);
-  return conn_;
+  return conn_ ? conn_->device.handle : nullptr;
 }
 
 void TBaseIO::Loaded() {
@@ -67,8 +93,10 @@ void TBaseIO::Loaded() {
 
 void TBaseIO::Open() {
   if (IsHandleValid()) return;
-  std::shared_ptr<Connection> c = RequestDeviceHandle();
-  if (!c) return;
+  std::optional<TOpenedDevice> opened = RequestDeviceHandle();
+  if (!opened) return;
+  const bool startReader = opened->canRead && opened->input;
+  auto c = std::make_shared<Connection>(std::move(*opened));
   // A reader of an earlier connection may still be on its way out; it must be gone before this
   // connection exists, so that nothing it does can land in the new one. A reader handing its
   // report to the UI thread may be waiting for this very thread; it is filtered there instead.
@@ -77,7 +105,7 @@ void TBaseIO::Open() {
     std::lock_guard lock(connMutex_);
     conn_ = c;
   }
-  if (c->readerWanted) ThreadStart(c);
+  if (startReader) ThreadStart(c);
   if (OnOpen && !IsDestroying()) {
     try {
       OnOpen(this);
@@ -96,10 +124,10 @@ void TBaseIO::CloseConnection(std::shared_ptr<Connection> c) {
   }
   if (!c) return;
   c->stop = true;
-  c->handle->Shutdown();  // wakes a reader waiting for its read, and a writer waiting to write
+  c->device.handle->Shutdown();  // wakes a reader waiting for its read, and a writer waiting to write
   if (c->closed.exchange(true)) return;
   WriteLog(dlDetail, "close device.");
-  RequestDeviceHandleClose(*c);
+  c->device.ppd.reset();
   if (OnClose && !IsDestroying()) {
     try {
       OnClose(this);
@@ -107,8 +135,6 @@ void TBaseIO::CloseConnection(std::shared_ptr<Connection> c) {
     }
   }
 }
-
-void TBaseIO::RequestDeviceHandleClose(Connection& c) { c.ppd.reset(); }
 
 void TBaseIO::ThreadStart(const std::shared_ptr<Connection>& c) {
   {
@@ -120,33 +146,29 @@ void TBaseIO::ThreadStart(const std::shared_ptr<Connection>& c) {
 
 void TBaseIO::ThreadExecute(std::shared_ptr<Connection> c) {
   tlsReaderOf = this;
-  std::vector<uint8_t>& buffer = *c->input;
+  std::vector<uint8_t>& buffer = *c->device.input;
   const auto length = static_cast<uint32_t>(buffer.size());
-  char line[96];
-  std::snprintf(line, sizeof line, "Start monitoring thread ... InRepLen= %u", length);
-  WriteLog(dlDebug, line);
+  WriteLog(dlDebug, "Start monitoring thread ... InRepLen= %u", length);
   try {
     while (!c->stop) {
       std::fill(buffer.begin(), buffer.end(), 0);
-      const HidIoResult r = c->handle->Read(buffer.data(), buffer.size());
+      const HidIoResult r = c->device.handle->Read(buffer.data(), buffer.size());
       if (c->stop) break;
-      if (r.status == HidIoResult::Ok) {
-        if (IsDestroying()) continue;
-        if (useMainThread_ && mainThreadInvoker_) {
-          // Close and Open run on the UI thread too, so checking there is exact: a report read
-          // just before a close is dropped rather than delivered into a later connection.
-          mainThreadInvoker_([&] {
-            if (!c->stop) DoInputData(buffer.data(), length);
-          });
-        } else {
-          DoInputData(buffer.data(), length);
-        }
-        continue;
+      if (r.status != HidIoResult::Ok) {
+        // The device went away (or failed) while nobody was closing: close from here.
+        CloseConnection(c);
+        break;
       }
-      // The device went away (or failed) while nobody was closing: close from here.
-      c->readerWanted = false;
-      CloseConnection(c);
-      break;
+      if (IsDestroying()) continue;
+      if (useMainThread_ && mainThreadInvoker_) {
+        // Close and Open run on the UI thread too, so checking there is exact: a report read
+        // just before a close is dropped rather than delivered into a later connection.
+        mainThreadInvoker_([&] {
+          if (!c->stop) DoInputData(buffer.data(), length);
+        });
+      } else {
+        DoInputData(buffer.data(), length);
+      }
     }
   } catch (...) {
     // A failing receive handler ends this reader; the connection stays open without one.
@@ -169,12 +191,8 @@ void TBaseIO::WaitForReaders(int allowed) {
 
 void TBaseIO::DoInputData(const uint8_t* buffer, uint32_t length) {
   if (!OnAfterReceive) return;
-  if (Log) {  // every report passes here: build the debug lines only for a sink that takes them
-    char line[64];
-    std::snprintf(line, sizeof line, "Do input data [%u] bytes ", length);
-    WriteLog(dlDebug, line);
-    WriteLog(dlDebug, "Input data length: " + std::to_string(length));
-  }
+  WriteLog(dlDebug, "Do input data [%u] bytes ", length);
+  WriteLog(dlDebug, "Input data length: %u", length);
   OnAfterReceive(this, buffer, length);
 }
 
@@ -187,9 +205,7 @@ void TBaseIO::DoFatalErrors(uint32_t errorCode, uint32_t detail, const std::stri
                             bool show) {
   bool raise = true;
   if (OnFatalError) OnFatalError(this, errorCode, detail, errorMsg, raise);
-  char line[64];
-  std::snprintf(line, sizeof line, "Fatal Error: %u, %u, ", errorCode, detail);
-  WriteLog(dlSimple, line + errorMsg);
+  WriteLog(dlSimple, "Fatal Error: %u, %u, %s", errorCode, detail, errorMsg.c_str());
   if (!raise || IsLoading()) return;
   if (show && MessageBox) {
     MessageBox(errorMsg, "Error");
@@ -202,7 +218,7 @@ void TBaseIO::DeviceListClear() { list_.clear(); }
 
 void TBaseIO::Update() {
   DeviceListLoad();
-  DoNotify(3);
+  DoNotify(kNotifyDeviceList);
 }
 
 void TBaseIO::GetDeviceList(TStrings* target) {

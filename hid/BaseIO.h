@@ -1,22 +1,30 @@
 #pragma once
 // TBaseIO: the device-list and connection machinery of an I/O component. It owns the list of
 // device records, opens and closes one connection at a time, runs the reader thread of that
-// connection and reports through callbacks bound by the owner.
+// connection and reports through events bound by the owner.
 //
-// Threads. The list, selection, Open and the property setters belong to the UI thread. The reader
-// thread delivers input through OnAfterReceive and may write and close from there. Bind every
-// event before setting Active to true; they are read by the reader thread without a lock. The log
-// sink is called from both threads. Never destroy the component from inside one of its events.
-// Each opened connection is an object of its own, shared with its reader: closing it happens once
-// whoever gets there first, a reader never reads or delivers for a later connection, and a device
-// node is released only when neither the component nor the reader can still use it.
+// Threads:
+// - The device list, the selection, Open, Close, Active and the property setters belong to the UI
+//   thread.
+// - The reader thread delivers input through OnAfterReceive; from inside that event it may write
+//   and close. When the device goes away the reader closes the connection itself, so OnClose
+//   runs on the reader thread then, and on the closing thread otherwise; it runs once per
+//   connection either way.
+// - Bind every event before setting Active to true: the reader reads them without a lock. The
+//   log sink is called from both threads.
+// - Open returns only once the reader of an earlier connection has gone, so nothing that reader
+//   reads is delivered into the new connection. With UseMainThread the reader waits in the
+//   invoker instead: the UI thread must keep serving its calls while it closes, opens or
+//   destroys the component.
+// - Destruction closes the connection and waits until the reader has let go of the device. Never
+//   destroy the component from inside one of its events.
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,22 +36,30 @@
 namespace quillet::hid {
 
 enum TDetailLevel { dlSimple, dlDetail, dlDebug };
-enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
 class TBaseIO;
 
-using TNotifyEvent = std::function<void(TBaseIO* Sender)>;
+// TNotifyEvent (component/Component.h) with the sender typed as the I/O component itself, as
+// the handlers of OnOpen and OnClose take it.
+using TBaseIOEvent = std::function<void(TBaseIO* Sender)>;
 using TOnReceived = std::function<void(TBaseIO* Com, const uint8_t* Buffer, uint32_t Received)>;
 using TOnFatalErrorEvent = std::function<void(TBaseIO* Sender, uint32_t ErrorCode, uint32_t Detail,
                                               const std::string& ErrorMsg, bool& RaiseException)>;
+// The ErrorCode of OnFatalError when an open fails. Its Detail is the system's error code, or
+// kFatalDetailNoDevice when no device was selected.
+inline constexpr uint32_t kFatalOpenFailed = 16;
+inline constexpr uint32_t kFatalDetailNoDevice = 2;
+
 // Receives every diagnostic line with its level; the sink decides what it keeps.
 using TCustomLogSink = std::function<void(TDetailLevel level, const std::string& line)>;
-// Runs a call on the UI thread and returns when it has run. With UseMainThread the reader waits
-// in it, so the UI thread must keep serving such calls while it closes or destroys the component.
+// Runs a call on the UI thread and returns when it has run.
 using TMainThreadInvoker = std::function<void(const std::function<void()>& call)>;
 // Shows a message box (text, caption); used when applying the stored Active fails after loading.
 using TMessageBox = std::function<void(const std::string& text, const std::string& caption)>;
+
 using TNotifyCallback = void (*)(void* context, int code);
+// The code listeners get from Update and SetDeviceIndex: the list or the selection changed.
+inline constexpr int kNotifyDeviceList = 3;
 
 // The exception a failed open raises, carrying the message the fatal error reported.
 class EHidError : public std::runtime_error {
@@ -63,8 +79,8 @@ class TBaseIO : public TComponent {
   ~TBaseIO() override;
 
   // Events and hooks, bound by the owner before the connection opens.
-  TNotifyEvent OnOpen;
-  TNotifyEvent OnClose;
+  TBaseIOEvent OnOpen;
+  TBaseIOEvent OnClose;
   TOnReceived OnAfterReceive;
   TOnFatalErrorEvent OnFatalError;
   TCustomLogSink Log;
@@ -76,6 +92,11 @@ class TBaseIO : public TComponent {
   virtual void Open();
   virtual void Close();
   void Loaded() override;
+
+  // Delivery of input on the UI thread, through the invoker; change them while closed.
+  bool GetUseMainThread() const { return useMainThread_; }
+  void SetUseMainThread(bool value) { useMainThread_ = value; }
+  void SetMainThreadInvoker(TMainThreadInvoker invoker) { mainThreadInvoker_ = std::move(invoker); }
 
   // Device list.
   virtual void DeviceListLoad() = 0;
@@ -95,45 +116,47 @@ class TBaseIO : public TComponent {
   void NotifyDelete(TNotifyCallback callback, void* context);
 
  protected:
-  struct Connection {
+  // What a subclass's open hands to the base for one connection.
+  struct TOpenedDevice {
     std::shared_ptr<IHidHandle> handle;
-    std::shared_ptr<std::vector<uint8_t>> input;  // the report buffer the reader fills
-    std::shared_ptr<const HidPreparsedData> ppd;
-    bool canRead = false;
-    bool canWrite = false;
-    std::atomic<bool> readerWanted{false};
-    std::atomic<bool> stop{false};
-    std::atomic<bool> closed{false};
+    // The report buffer the reader fills; null when the device has no input reports.
+    std::shared_ptr<std::vector<uint8_t>> input;
+    std::shared_ptr<const HidPreparsedData> ppd;  // held until the connection closes
+    bool canRead = false;  // a reader runs when the device can be read and has input reports
   };
 
-  // Opens the selected device; null when it could not be opened and no exception was raised.
-  virtual std::shared_ptr<Connection> RequestDeviceHandle() = 0;
-  // The connection's own resources, released once when it closes.
-  virtual void RequestDeviceHandleClose(Connection& c);
+  // Opens the selected device; nothing when it could not be opened and no exception was raised.
+  virtual std::optional<TOpenedDevice> RequestDeviceHandle() = 0;
+  // The open connection's device node; null while closed.
+  std::shared_ptr<IHidHandle> CurrentHandle() const;
+  // For the destructor of the most derived class: closes and waits for the reader to end.
+  void Shutdown();
+
   virtual void DoInputData(const uint8_t* buffer, uint32_t length);
   virtual void DoNotify(int code);
   // Raises OnFatalError, logs it and, unless a handler said otherwise, throws EHidError.
   virtual void DoFatalErrors(uint32_t errorCode, uint32_t detail, const std::string& errorMsg,
                              bool show);
-  void WriteLog(TDetailLevel level, const std::string& line) const;
+  // Every diagnostic line goes through here: printf-style, after the log prefix. Nothing is
+  // formatted while no sink is bound.
+  void WriteLog(TDetailLevel level, const char* format, ...) const
+      __attribute__((format(printf, 3, 4)));
 
-  std::shared_ptr<Connection> CurrentConnection() const;
+ private:
+  struct Connection;
+
   // Closes `c` (null: the current connection) exactly once; raises OnClose when this call did it.
   void CloseConnection(std::shared_ptr<Connection> c);
-  // For the destructor of the most derived class: closes and waits for the reader to end.
-  void Shutdown();
+  void ThreadStart(const std::shared_ptr<Connection>& c);
+  void ThreadExecute(std::shared_ptr<Connection> c);
+  void WaitForReaders(int allowed);
   bool OnReaderThread() const;
 
+  std::string logPrefix_;
   bool storedActive_ = false;
   TMainThreadInvoker mainThreadInvoker_;
   bool useMainThread_ = false;
 
- private:
-  void ThreadStart(const std::shared_ptr<Connection>& c);
-  void ThreadExecute(std::shared_ptr<Connection> c);
-  void WaitForReaders(int allowed);
-
-  std::string logPrefix_;
   struct Entry {
     std::string text;
     std::unique_ptr<TDevice> record;

@@ -21,8 +21,8 @@ std::unique_ptr<THidDevice> THidDevice::FromDevice(const TDevice& from) {
 }
 
 uint16_t THidDevice::GetReportLength(int kind) const {
-  if (kind == 0) return Caps.OutputReportByteLength;
-  if (kind == 1) return Caps.InputReportByteLength;
+  if (kind == rkOutput) return Caps.OutputReportByteLength;
+  if (kind == rkInput) return Caps.InputReportByteLength;
   return Caps.FeatureReportByteLength;
 }
 
@@ -31,20 +31,29 @@ uint16_t THidDevice::GetCount(int index) const {
   return Caps.Counts[index];
 }
 
-void THidDevice::GetButtons(int index, int kind, HidCapEntry& dest) const {
-  const int type = kind == 3 ? HidP_Output : kind == 6 ? HidP_Feature : HidP_Input;
-  const auto& caps = ButtonCaps[type];
-  if (index < 0 || index >= GetCount(type * 3) || static_cast<size_t>(index) >= caps.size())
+namespace {
+
+// The report type a GetButtons or GetValues kind names: the output or feature count, else input.
+HidReportType TypeOfKind(int kind, HidCountIndex output, HidCountIndex feature) {
+  return kind == output ? HidP_Output : kind == feature ? HidP_Feature : HidP_Input;
+}
+
+const HidCapEntry& EntryAt(const std::vector<HidCapEntry>& caps, int index, uint16_t count) {
+  if (index < 0 || index >= count || static_cast<size_t>(index) >= caps.size())
     throw std::out_of_range("Index is out of range");
-  dest = caps[index];
+  return caps[index];
+}
+
+}  // namespace
+
+void THidDevice::GetButtons(int index, int kind, HidCapEntry& dest) const {
+  const HidReportType type = TypeOfKind(kind, NumberOutputButtonCaps, NumberFeatureButtonCaps);
+  dest = EntryAt(ButtonCaps[type], index, GetCount(ButtonCapsCount(type)));
 }
 
 void THidDevice::GetValues(int index, int kind, HidCapEntry& dest) const {
-  const int type = kind == 4 ? HidP_Output : kind == 7 ? HidP_Feature : HidP_Input;
-  const auto& caps = ValueCaps[type];
-  if (index < 0 || index >= GetCount(type * 3 + 1) || static_cast<size_t>(index) >= caps.size())
-    throw std::out_of_range("Index is out of range");
-  dest = caps[index];
+  const HidReportType type = TypeOfKind(kind, NumberOutputValueCaps, NumberFeatureValueCaps);
+  dest = EntryAt(ValueCaps[type], index, GetCount(ValueCapsCount(type)));
 }
 
 std::string GetUsagePageString(uint16_t page) {

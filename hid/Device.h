@@ -16,6 +16,19 @@ namespace quillet::hid {
 
 class TBaseIO;
 
+// A device setup class identifier, as records carry it.
+struct HidGuid {
+  uint32_t Data1 = 0;
+  uint16_t Data2 = 0;
+  uint16_t Data3 = 0;
+  std::array<uint8_t, 8> Data4{};
+  bool operator==(const HidGuid&) const = default;
+};
+
+// The interface class every HID device node is listed under.
+inline constexpr HidGuid kHidInterfaceClass{
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
 class TDevice {
  public:
   virtual ~TDevice() = default;
@@ -39,6 +52,9 @@ class TDevice {
   HidGuid ClassId;
 };
 
+// The kinds GetReportLength takes. Not HidReportType's order: output comes first.
+enum TReportKind : int { rkOutput = 0, rkInput = 1, rkFeature = 2 };
+
 class THidDevice : public TDevice {
  public:
   static constexpr uint32_t kAttributesSize = 10;
@@ -52,12 +68,14 @@ class THidDevice : public TDevice {
   uint16_t GetVersion() const { return Attributes.VersionNumber; }
   uint16_t GetUsage() const { return Caps.Usage; }
   uint16_t GetUsagePage() const { return Caps.UsagePage; }
-  // 0: output, 1: input, anything else: feature.
+  // `kind` is a TReportKind; any other value gives the feature length.
   uint16_t GetReportLength(int kind) const;
+  // `index` is a HidCountIndex; 0 for any other value.
   uint16_t GetCount(int index) const;
-  // Kind 3 output, 6 feature, anything else input; std::out_of_range for a bad index.
+  // Kind NumberOutputButtonCaps: output; NumberFeatureButtonCaps: feature; anything else:
+  // input. std::out_of_range ("Index is out of range") for an index outside that count.
   void GetButtons(int index, int kind, HidCapEntry& dest) const;
-  // Kind 4 output, 7 feature, anything else input.
+  // Likewise with NumberOutputValueCaps and NumberFeatureValueCaps.
   void GetValues(int index, int kind, HidCapEntry& dest) const;
 
   std::shared_ptr<const HidPreparsedData> fPpd;  // held only while the record is queried

@@ -218,10 +218,10 @@ class Parser {
     auto count = [](const std::vector<HidCapEntry>& caps) {
       return static_cast<uint16_t>(std::min<size_t>(caps.size(), 0xFFFF));
     };
-    for (int kind = 0; kind < 3; ++kind) {
-      info_.caps.Counts[kind * 3 + 0] = count(info_.buttonCaps[kind]);
-      info_.caps.Counts[kind * 3 + 1] = count(info_.valueCaps[kind]);
-      info_.caps.Counts[kind * 3 + 2] = nextDataIndex_[kind];
+    for (const HidReportType kind : {HidP_Input, HidP_Output, HidP_Feature}) {
+      info_.caps.Counts[ButtonCapsCount(kind)] = count(info_.buttonCaps[kind]);
+      info_.caps.Counts[ValueCapsCount(kind)] = count(info_.valueCaps[kind]);
+      info_.caps.Counts[DataIndicesCount(kind)] = nextDataIndex_[kind];
     }
     info_.numberedReports = numbered_;
     return info_;

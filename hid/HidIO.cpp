@@ -1,10 +1,7 @@
 #include "hid/HidIO.h"
 
-#include <cstdio>
-
 namespace quillet::hid {
 namespace {
-
 
 // Number of code points in a UTF-8 text (continuation bytes are not counted).
 size_t CodePoints(const std::string& s) {
@@ -18,6 +15,37 @@ struct LoadingGuard {
   ~LoadingGuard() { flag = false; }
   bool& flag;
 };
+
+// Ends a query on every path: drops the parsed descriptor and closes the query handle.
+struct QueryRelease {
+  THidDevice& record;
+  IHidHandle* handle;
+  ~QueryRelease() {
+    record.fPpd.reset();
+    if (handle) handle->Shutdown();
+  }
+};
+
+std::string ReadHidString(IHidHandle& handle, HidStringKind kind) {
+  std::string s;
+  if (!handle.GetString(kind, s)) return {};
+  return NormaliseHidString(s);
+}
+
+std::string ReadIndexedString(IHidHandle& handle, int index) {
+  std::string s;
+  if (!handle.GetIndexedString(index, s)) return {};
+  return NormaliseHidString(s);
+}
+
+// The record's arrays for a report type; one the descriptor declares none of is left as it was.
+void CopyCapArray(const std::vector<HidCapEntry>& from, std::vector<HidCapEntry>& to) {
+  if (!from.empty()) to = from;
+}
+
+std::shared_ptr<std::vector<uint8_t>> ReportBuffer(uint32_t length) {
+  return length ? std::make_shared<std::vector<uint8_t>>(length, 0) : nullptr;
+}
 
 }  // namespace
 
@@ -57,7 +85,7 @@ THidDevice* THidIO::GetDevice(int index) const {
 void THidIO::SetDeviceIndex(int index) {
   deviceIndex_ = index;
   selected_ = index < 0 ? nullptr : GetDevice(index);
-  DoNotify(3);
+  DoNotify(kNotifyDeviceList);
 }
 
 void THidIO::Update() {
@@ -65,36 +93,102 @@ void THidIO::Update() {
   TBaseIO::Update();
 }
 
+// ---- the device list ----
+
 void THidIO::DeviceListLoad() {
   if (loading_) return;
   LoadingGuard guard(loading_);
   WriteLog(dlDetail, "DeviceListLoad ...");
   DeviceListClear();
   const int remembered = deviceIndex_;
-  const HidGuid classId = platform_->GetHidGuid();
-  auto found = platform_->EnumerateDevices(classId);
-  if (found.empty()) {
-    WriteLog(dlDebug, "DiEnumInstalledDevices() returns 0, trying enum interfaces only ...");
-    found = platform_->EnumerateInterfaces(classId);
-  }
-  char line[96];
-  std::snprintf(line, sizeof line, "Get detail info for device (intf) list: %u ",
-                static_cast<unsigned>(found.size()));
-  WriteLog(dlDebug, line);
+  std::vector<std::unique_ptr<TDevice>> found = Enumerate();
+  WriteLog(dlDebug, "Get detail info for device (intf) list: %zu ", found.size());
   for (auto& entry : found) {
     std::unique_ptr<THidDevice> record = THidDevice::FromDevice(*entry);
     entry.reset();
-    if (LoadDeviceCapabilities(record.get(), EnumFullMode)) {
-      WriteLog(dlDebug, "Load device info: " + record->Name + "  OK!");
-      AddDevice(record.release());
-    } else {
-      WriteLog(dlDebug, "Load device info: " + record->Name + "  FAILED!");
-    }
+    const bool listed = LoadDeviceCapabilities(record.get(), EnumFullMode);
+    WriteLog(dlDebug, "Load device info: %s  %s", record->Name.c_str(), listed ? "OK!" : "FAILED!");
+    if (listed) AddDevice(record.release());
   }
   if (remembered >= 0 && remembered < GetDeviceCount()) SetDeviceIndex(remembered);
   else selected_ = nullptr;
-  std::snprintf(line, sizeof line, "Detected devices: %u ", static_cast<unsigned>(GetDeviceCount()));
-  WriteLog(dlDetail, line);
+  WriteLog(dlDetail, "Detected devices: %d ", GetDeviceCount());
+}
+
+// The first pass lists by device; the second, by interface, runs only when the first finds none.
+std::vector<std::unique_ptr<TDevice>> THidIO::Enumerate() {
+  std::vector<std::unique_ptr<TDevice>> found = platform_->EnumerateDevices();
+  if (!found.empty()) return found;
+  WriteLog(dlDebug, "DiEnumInstalledDevices() returns 0, trying enum interfaces only ...");
+  return platform_->EnumerateInterfaces();
+}
+
+bool THidIO::LoadDeviceCapabilities(THidDevice* record, bool full) {
+  if (!record) return false;
+  HidOpenResult opened = OpenForQuery(*record);
+  if (!opened.handle && !opened.sharingViolation) return false;
+  const std::shared_ptr<IHidHandle> handle = std::move(opened.handle);  // null: held elsewhere
+  const QueryRelease release{*record, handle.get()};
+  if (full && handle) ReadStrings(*handle, *record);
+  if (record->Name.empty()) record->Name = record->Description;
+  if (!handle) return true;  // held by another process: listed without IDs or lengths
+  return ReadCapabilities(*handle, *record);
+}
+
+HidOpenResult THidIO::OpenForQuery(const THidDevice& record) {
+  HidOpenResult opened = OpenHandle(record.InterfacePath, /*read=*/false, /*write=*/false,
+                                    /*shared=*/true, /*overlapped=*/false);
+  if (opened.handle || opened.sharingViolation) {
+    WriteLog(dlDebug, "Open device OK %s ", record.InterfacePath.c_str());
+  } else {
+    WriteLog(dlDebug, "Open device FAILED %s %x %s", record.InterfacePath.c_str(),
+             static_cast<unsigned>(opened.error), platform_->ErrorText(opened.error).c_str());
+  }
+  return opened;
+}
+
+void THidIO::ReadStrings(IHidHandle& handle, THidDevice& record) {
+  const std::string product = ReadHidString(handle, HidStringKind::Product);
+  WriteLog(dlDebug, "... GetProductString() done");
+  if (!product.empty()) record.Name = product;
+  const std::string manufacturer = ReadHidString(handle, HidStringKind::Manufacturer);
+  WriteLog(dlDebug, "... GetManufacturerString() done");
+  if (!manufacturer.empty()) record.Manufacturer = manufacturer;
+  std::string serial = ReadHidString(handle, HidStringKind::SerialNumber);
+  WriteLog(dlDebug, "... GetSerialNumberString() done");
+  if (serial.empty()) serial = ReadIndexedString(handle, kSerialNumberStringIndex);
+  if (!serial.empty()) record.SerialNumber = serial;
+}
+
+// The parsed descriptor, the attributes, then the capabilities and their arrays, which the
+// descriptor holds; false, with the reason logged, when one of them cannot be read.
+bool THidIO::ReadCapabilities(IHidHandle& handle, THidDevice& record) {
+  record.fPpd = handle.GetPreparsedData();
+  if (!record.fPpd) {
+    WriteLog(dlDebug, "ERROR: dev.fPpd = 0 ");
+    return false;
+  }
+  if (!handle.GetAttributes(record.Attributes)) {
+    WriteLog(dlDebug, "ERROR: not HidD_GetAttributes");
+    return false;
+  }
+  if (!record.fPpd->CapabilitiesReadable()) {
+    WriteLog(dlDebug, "ERROR: HidP_GetCaps() <> HIDP_STATUS_SUCCESS");
+    return false;
+  }
+  const HidDescriptorInfo& info = record.fPpd->info;
+  record.Caps = info.caps;
+  for (const HidReportType type : {HidP_Input, HidP_Output, HidP_Feature}) {
+    CopyCapArray(info.buttonCaps[type], record.ButtonCaps[type]);
+    WriteLog(dlDebug, "... GetButtonCaps %d done", static_cast<int>(type));
+    CopyCapArray(info.valueCaps[type], record.ValueCaps[type]);
+    WriteLog(dlDebug, "... GetValueCaps %d done", static_cast<int>(type));
+  }
+  return true;
+}
+
+void THidIO::UpdateDeviceDetails() {
+  if (selected_) LoadDeviceCapabilities(selected_, true);
 }
 
 HidOpenResult THidIO::OpenHandle(const std::string& path, bool read, bool write, bool shared,
@@ -106,155 +200,70 @@ HidOpenResult THidIO::OpenHandle(const std::string& path, bool read, bool write,
   return platform_->Open(path, access, shared, overlapped);
 }
 
-std::string THidIO::ReadHidString(IHidHandle& handle, HidStringKind kind) {
-  std::string s;
-  if (!handle.GetString(kind, s)) return {};
-  return NormaliseHidString(s);
-}
+// ---- the connection ----
 
-std::string THidIO::ReadIndexedString(IHidHandle& handle, int index) {
-  std::string s;
-  if (!handle.GetIndexedString(index, s)) return {};
-  return NormaliseHidString(s);
-}
-
-bool THidIO::LoadDeviceCapabilities(THidDevice* record, bool full) {
-  if (!record) return false;
-  HidOpenResult opened = OpenHandle(record->InterfacePath, false, false, true, false);
-  if (!opened.handle && !opened.sharingViolation) {
-    char code[16];
-    std::snprintf(code, sizeof code, "%x", static_cast<unsigned>(opened.error));
-    WriteLog(dlDebug, "Open device FAILED " + record->InterfacePath + " " + code + " " +
-                          platform_->ErrorText(opened.error));
-    return false;
-  }
-  WriteLog(dlDebug, "Open device OK " + record->InterfacePath + " ");
-  std::shared_ptr<IHidHandle> handle = std::move(opened.handle);
-  struct Release {  // on every path from here: drop the parsed descriptor, close the handle
-    THidDevice* record;
-    std::shared_ptr<IHidHandle>& handle;
-    ~Release() {
-      record->fPpd.reset();
-      if (handle) handle->Shutdown();
-    }
-  } release{record, handle};
-
-  if (full && handle) {
-    std::string product = ReadHidString(*handle, HidStringKind::Product);
-    WriteLog(dlDebug, "... GetProductString() done");
-    if (!product.empty()) record->Name = product;
-    std::string manufacturer = ReadHidString(*handle, HidStringKind::Manufacturer);
-    WriteLog(dlDebug, "... GetManufacturerString() done");
-    if (!manufacturer.empty()) record->Manufacturer = manufacturer;
-    std::string serial = ReadHidString(*handle, HidStringKind::SerialNumber);
-    WriteLog(dlDebug, "... GetSerialNumberString() done");
-    if (serial.empty()) serial = ReadIndexedString(*handle, 3);
-    if (!serial.empty()) record->SerialNumber = serial;
-  }
-  if (record->Name.empty()) record->Name = record->Description;
-  if (!handle) return true;  // held by another process: listed without IDs or lengths
-
-  record->fPpd = handle->GetPreparsedData();
-  if (!record->fPpd) {
-    WriteLog(dlDebug, "ERROR: dev.fPpd = 0 ");
-    return false;
-  }
-  if (!handle->GetAttributes(record->Attributes)) {
-    WriteLog(dlDebug, "ERROR: not HidD_GetAttributes");
-    return false;
-  }
-  if (platform_->GetCaps(*record->fPpd, record->Caps) != HIDP_STATUS_SUCCESS) {
-    WriteLog(dlDebug, "ERROR: HidP_GetCaps() <> HIDP_STATUS_SUCCESS");
-    return false;
-  }
-  for (int type = HidP_Input; type <= HidP_Feature; ++type) {
-    const auto kind = static_cast<HidReportType>(type);
-    uint16_t buttons = record->Caps.Counts[type * 3];
-    if (buttons) {
-      auto& caps = record->ButtonCaps[type];
-      caps.assign(buttons, HidCapEntry{});
-      platform_->GetButtonCaps(kind, caps.data(), buttons, *record->fPpd);
-      caps.resize(buttons);
-    }
-    WriteLog(dlDebug, "... GetButtonCaps " + std::to_string(type) + " done");
-    uint16_t values = record->Caps.Counts[type * 3 + 1];
-    if (values) {
-      auto& caps = record->ValueCaps[type];
-      caps.assign(values, HidCapEntry{});
-      platform_->GetValueCaps(kind, caps.data(), values, *record->fPpd);
-      caps.resize(values);
-    }
-    WriteLog(dlDebug, "... GetValueCaps " + std::to_string(type) + " done");
-  }
-  return true;
-}
-
-void THidIO::UpdateDeviceDetails() {
-  if (selected_) LoadDeviceCapabilities(selected_, true);
-}
-
-std::shared_ptr<TBaseIO::Connection> THidIO::RequestDeviceHandle() {
-  THidDevice* record = selected_;
+std::optional<TBaseIO::TOpenedDevice> THidIO::RequestDeviceHandle() {
+  const THidDevice* record = selected_;
   if (!record) {
-    DoFatalErrors(16, 2, "Active device is not selected", false);
-    return nullptr;
+    DoFatalErrors(kFatalOpenFailed, kFatalDetailNoDevice, "Active device is not selected", false);
+    return std::nullopt;
   }
-  WriteLog(dlDetail, "try to open device " + record->InterfacePath);
-  struct Attempt {
-    bool read, write;
-  };
-  static constexpr Attempt kAttempts[] = {{true, true}, {true, false}, {false, true}, {false, false}};
+  const std::string& path = record->InterfacePath;
+  WriteLog(dlDetail, "try to open device %s", path.c_str());
+  Access used{};
+  HidOpenResult opened = OpenWithFirstAllowedAccess(path, used);
+  if (!opened.handle) {
+    DoFatalErrors(kFatalOpenFailed, static_cast<uint32_t>(opened.error),
+                  platform_->ErrorText(opened.error), false);
+    return std::nullopt;
+  }
+  TOpenedDevice device;
+  device.handle = std::move(opened.handle);
+  device.ppd = device.handle->GetPreparsedData();
+  device.canRead = used.read;
+  openedForReading_ = used.read;
+  openedForWriting_ = used.write;
+  AllocateReportBuffers(*record);
+  device.input = input_;
+  WriteLog(dlDetail, "device has opened %s R:%d W:%d in:%u out:%u", path.c_str(), used.read ? 1 : 0,
+           used.write ? 1 : 0, inputLength_, outputLength_);
+  return device;
+}
+
+// Read and write, read only, write only, then no access; the result of the first that opens, or
+// of the last attempt.
+HidOpenResult THidIO::OpenWithFirstAllowedAccess(const std::string& path, Access& used) {
+  static constexpr Access kAttempts[] = {{true, true}, {true, false}, {false, true}, {false, false}};
   HidOpenResult opened;
-  Attempt used{};
-  for (const Attempt& a : kAttempts) {
-    opened = OpenHandle(record->InterfacePath, a.read, a.write, SharedMode, true);
+  for (const Access& a : kAttempts) {
+    opened = OpenHandle(path, a.read, a.write, SharedMode, /*overlapped=*/true);
     used = a;
     if (opened.handle) break;
   }
-  if (!opened.handle) {
-    DoFatalErrors(16, static_cast<uint32_t>(opened.error), platform_->ErrorText(opened.error),
-                  false);
-    return nullptr;
-  }
+  return opened;
+}
 
-  auto c = std::make_shared<Connection>();
-  c->handle = std::move(opened.handle);
-  c->canRead = used.read;
-  c->canWrite = used.write;
-  c->ppd = c->handle->GetPreparsedData();
-  openedForReading_ = used.read;
-  openedForWriting_ = used.write;
-  outputLength_ = record->GetReportLength(0);
-  inputLength_ = record->GetReportLength(1);
-  featureLength_ = record->GetReportLength(2);
-  auto buffer = [](uint32_t length) {
-    return length ? std::make_shared<std::vector<uint8_t>>(length, 0) : nullptr;
-  };
-  output_ = buffer(outputLength_);
-  input_ = buffer(inputLength_);
-  feature_ = buffer(featureLength_);
-  c->input = input_;
-  // A device without input reports has nothing to read; no reader is started for it.
-  c->readerWanted = used.read && inputLength_ > 0;
-  char line[160];
-  std::snprintf(line, sizeof line, " R:%d W:%d in:%u out:%u", used.read ? 1 : 0,
-                used.write ? 1 : 0, inputLength_, outputLength_);
-  WriteLog(dlDetail, "device has opened " + record->InterfacePath + line);
-  return c;
+void THidIO::AllocateReportBuffers(const THidDevice& record) {
+  outputLength_ = record.GetReportLength(rkOutput);
+  inputLength_ = record.GetReportLength(rkInput);
+  featureLength_ = record.GetReportLength(rkFeature);
+  output_ = ReportBuffer(outputLength_);
+  input_ = ReportBuffer(inputLength_);
+  feature_ = ReportBuffer(featureLength_);
 }
 
 bool THidIO::WriteReport(const void* buffer, unsigned size) {
-  std::shared_ptr<Connection> c = CurrentConnection();
-  if (!c || !buffer) return false;
-  return c->handle->Write(static_cast<const uint8_t*>(buffer), size,
-                          std::chrono::milliseconds(WriteTimeout))
+  const std::shared_ptr<IHidHandle> handle = CurrentHandle();
+  if (!handle || !buffer) return false;
+  return handle->Write(static_cast<const uint8_t*>(buffer), size,
+                       std::chrono::milliseconds(WriteTimeout))
              .status == HidIoResult::Ok;
 }
 
 bool THidIO::ReadReport(void* buffer, unsigned size) {
-  std::shared_ptr<Connection> c = CurrentConnection();
-  if (!c || !buffer) return false;
-  return c->handle->Read(static_cast<uint8_t*>(buffer), size).status == HidIoResult::Ok;
+  const std::shared_ptr<IHidHandle> handle = CurrentHandle();
+  if (!handle || !buffer) return false;
+  return handle->Read(static_cast<uint8_t*>(buffer), size).status == HidIoResult::Ok;
 }
 
 bool THidIO::SendData(const char* data, unsigned size) { return WriteReport(data, size); }
@@ -267,28 +276,26 @@ bool THidIO::SendString(const std::string& s) {
 }
 
 bool THidIO::GetInputReport(void* buffer, unsigned size) {
-  std::shared_ptr<Connection> c = CurrentConnection();
-  return c && buffer && c->handle->GetInputReport(static_cast<uint8_t*>(buffer), size);
+  const std::shared_ptr<IHidHandle> handle = CurrentHandle();
+  return handle && buffer && handle->GetInputReport(static_cast<uint8_t*>(buffer), size);
 }
 
 bool THidIO::SetOutputReport(const void* buffer, unsigned size) {
-  std::shared_ptr<Connection> c = CurrentConnection();
-  const bool ok = c && buffer && c->handle->SetOutputReport(static_cast<const uint8_t*>(buffer), size);
-  char line[64];
-  std::snprintf(line, sizeof line, "SetOutputReport: %u %s %x", size, ok ? "OK" : "FAILED",
-                ok ? 0u : 1u);
-  WriteLog(dlDebug, line);
+  const std::shared_ptr<IHidHandle> handle = CurrentHandle();
+  const bool ok =
+      handle && buffer && handle->SetOutputReport(static_cast<const uint8_t*>(buffer), size);
+  WriteLog(dlDebug, "SetOutputReport: %u %s %x", size, ok ? "OK" : "FAILED", ok ? 0u : 1u);
   return ok;
 }
 
 bool THidIO::ReadFeature(void* buffer, unsigned size) {
-  std::shared_ptr<Connection> c = CurrentConnection();
-  return c && buffer && c->handle->GetFeature(static_cast<uint8_t*>(buffer), size);
+  const std::shared_ptr<IHidHandle> handle = CurrentHandle();
+  return handle && buffer && handle->GetFeature(static_cast<uint8_t*>(buffer), size);
 }
 
 bool THidIO::WriteFeature(const void* buffer, unsigned size) {
-  std::shared_ptr<Connection> c = CurrentConnection();
-  return c && buffer && c->handle->SetFeature(static_cast<const uint8_t*>(buffer), size);
+  const std::shared_ptr<IHidHandle> handle = CurrentHandle();
+  return handle && buffer && handle->SetFeature(static_cast<const uint8_t*>(buffer), size);
 }
 
 }  // namespace quillet::hid

@@ -2,7 +2,8 @@
 // THidIO: the HID connection component. It lists the HID interfaces the platform reports, keeps
 // one of them selected by index, opens it with the first access mode the device allows, sizes its
 // report buffers from the device's capabilities and hands every input report to OnAfterReceive
-// from its reader thread. Output reports are written synchronously with WriteReport.
+// from its reader thread. Output reports are written synchronously with WriteReport. The thread
+// contract is TBaseIO's (BaseIO.h).
 
 #include <cstdint>
 #include <memory>
@@ -21,14 +22,11 @@ class THidIO : public TBaseIO {
   ~THidIO() override;
 
   // Published properties. Change them on the UI thread while the connection is closed.
-  bool SharedMode = true;
+  bool SharedMode = true;  // open the device shared; hidraw nodes are always shared
   bool EnumFullMode = false;
-  TThreadPriority Priority = tpNormal;
+  TThreadPriority Priority = tpNormal;  // kept, not applied to the reader thread
   // Milliseconds a report write may wait for the device to take it before it fails; 0: no limit.
   uint32_t WriteTimeout = 0;
-  bool GetUseMainThread() const { return useMainThread_; }
-  void SetUseMainThread(bool value) { useMainThread_ = value; }
-  void SetMainThreadInvoker(TMainThreadInvoker invoker) { mainThreadInvoker_ = std::move(invoker); }
 
   // Device list and selection.
   void DeviceListLoad() override;
@@ -38,18 +36,23 @@ class THidIO : public TBaseIO {
   int GetDeviceIndex() const override { return deviceIndex_; }
   THidDevice* GetDevice(int index) const;
   THidDevice* SelectedDevice() const { return selected_; }
+  // Queries one interface into its record; false when it is not to be listed.
   bool LoadDeviceCapabilities(THidDevice* record, bool full);
   void UpdateDeviceDetails();
   HidOpenResult OpenHandle(const std::string& path, bool read, bool write, bool shared,
                            bool overlapped);
 
-  // Report I/O. Each returns false when the connection is not open or the transfer fails.
+  // Writes one output report, report ID byte first, and returns once the device has taken it.
+  // False at once when the connection is not open; false when the write fails, when the
+  // connection closes meanwhile, or when the device has not taken it within WriteTimeout.
   bool WriteReport(const void* buffer, unsigned size);
+  // One synchronous read; false when the connection is not open or the read fails.
   bool ReadReport(void* buffer, unsigned size);
-  // Writes without the caller keeping the report; here the write has completed on return.
+  // WriteReport under other names: the data as one report, nothing for an empty string.
   bool SendData(const char* data, unsigned size);
   bool SendChar(char c);
   bool SendString(const std::string& s);
+  // Report transfers over the control pipe; false when closed or where the platform has none.
   bool GetInputReport(void* buffer, unsigned size);
   bool SetOutputReport(const void* buffer, unsigned size);
   bool ReadFeature(void* buffer, unsigned size);
@@ -70,11 +73,19 @@ class THidIO : public TBaseIO {
   bool OpenedForWriting() const { return openedForWriting_; }
 
  protected:
-  std::shared_ptr<Connection> RequestDeviceHandle() override;
+  std::optional<TOpenedDevice> RequestDeviceHandle() override;
 
  private:
-  std::string ReadHidString(IHidHandle& handle, HidStringKind kind);
-  std::string ReadIndexedString(IHidHandle& handle, int index);
+  struct Access {
+    bool read, write;
+  };
+
+  std::vector<std::unique_ptr<TDevice>> Enumerate();
+  HidOpenResult OpenForQuery(const THidDevice& record);
+  void ReadStrings(IHidHandle& handle, THidDevice& record);
+  bool ReadCapabilities(IHidHandle& handle, THidDevice& record);
+  HidOpenResult OpenWithFirstAllowedAccess(const std::string& path, Access& used);
+  void AllocateReportBuffers(const THidDevice& record);
 
   std::shared_ptr<IHidPlatform> platform_;
   int deviceIndex_ = 0;

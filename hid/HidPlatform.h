@@ -1,13 +1,13 @@
 #pragma once
-// The operations the HID component needs from the operating system. The component talks only to
-// this interface; the Linux backend (sysfs + hidraw) and the simulated backend implement it.
-//
-// Error codes are the platform's own numbers (errno values on Linux and in the simulation);
-// ErrorText turns one into the message shown to the user.
+// What the HID component needs from the operating system, and only what differs between the
+// backends: the Linux backend (sysfs + hidraw, LinuxHidPlatform.h) and the simulated one
+// (sim/SimHidPlatform.h). The component talks only to these interfaces. What a backend may lack
+// has a default here.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,9 +23,15 @@ enum class HidAccess { ReadWrite, ReadOnly, WriteOnly, None };
 
 enum class HidStringKind { Product, Manufacturer, SerialNumber };
 
+// The string descriptor most devices keep their serial number in; GetIndexedString's only index.
+inline constexpr int kSerialNumberStringIndex = 3;
+
 // A parsed report descriptor, held while a record is queried and while a connection is open.
+// The component takes the capabilities from it.
 struct HidPreparsedData {
   virtual ~HidPreparsedData() = default;
+  // False where the platform cannot give the capabilities (the simulation's fault).
+  virtual bool CapabilitiesReadable() const { return true; }
   HidDescriptorInfo info;
 };
 
@@ -63,10 +69,10 @@ class IHidHandle {
   virtual void Shutdown() = 0;
 
   // Report transfers over the control pipe; false where the node or the platform cannot do them.
-  virtual bool GetFeature(uint8_t* buffer, size_t size) = 0;
-  virtual bool SetFeature(const uint8_t* buffer, size_t size) = 0;
-  virtual bool GetInputReport(uint8_t* buffer, size_t size) = 0;
-  virtual bool SetOutputReport(const uint8_t* buffer, size_t size) = 0;
+  virtual bool GetFeature(uint8_t*, size_t) { return false; }
+  virtual bool SetFeature(const uint8_t*, size_t) { return false; }
+  virtual bool GetInputReport(uint8_t*, size_t) { return false; }
+  virtual bool SetOutputReport(const uint8_t*, size_t) { return false; }
 };
 
 struct HidOpenResult {
@@ -79,31 +85,18 @@ class IHidPlatform {
  public:
   virtual ~IHidPlatform() = default;
 
-  virtual HidGuid GetHidGuid() = 0;
-  // First pass: one record per present device of the class, with its first interface's path.
-  virtual std::vector<std::unique_ptr<TDevice>> EnumerateDevices(const HidGuid& classId) = 0;
-  // Second pass: one record per interface of the class, found from the interfaces alone.
-  virtual std::vector<std::unique_ptr<TDevice>> EnumerateInterfaces(const HidGuid& classId) = 0;
+  // First pass: one record per present HID device, with its first interface's path.
+  virtual std::vector<std::unique_ptr<TDevice>> EnumerateDevices() = 0;
+  // Second pass: one record per HID interface, found from the interfaces alone.
+  virtual std::vector<std::unique_ptr<TDevice>> EnumerateInterfaces() = 0;
 
   // Overlapped handles take part in a connection; the others only answer queries.
   virtual HidOpenResult Open(const std::string& path, HidAccess access, bool shared,
                              bool overlapped) = 0;
 
-  virtual uint32_t GetCaps(const HidPreparsedData& ppd, HidCaps& caps) = 0;
-  // Fills up to `count` entries; returns HIDP_STATUS_SUCCESS or another status.
-  virtual uint32_t GetButtonCaps(HidReportType type, HidCapEntry* caps, uint16_t& count,
-                                 const HidPreparsedData& ppd) = 0;
-  virtual uint32_t GetValueCaps(HidReportType type, HidCapEntry* caps, uint16_t& count,
-                                const HidPreparsedData& ppd) = 0;
-
-  virtual std::string ErrorText(int error) = 0;
+  // The message shown to the user for one of the platform's error codes (errno values on Linux
+  // and in the simulation).
+  virtual std::string ErrorText(int error) { return std::strerror(error); }
 };
-
-// The capability operations over a parsed descriptor, shared by the backends.
-uint32_t CapsFromDescriptor(const HidPreparsedData& ppd, HidCaps& caps);
-uint32_t ButtonCapsFromDescriptor(HidReportType type, HidCapEntry* caps, uint16_t& count,
-                                  const HidPreparsedData& ppd);
-uint32_t ValueCapsFromDescriptor(HidReportType type, HidCapEntry* caps, uint16_t& count,
-                                 const HidPreparsedData& ppd);
 
 }  // namespace quillet::hid

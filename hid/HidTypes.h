@@ -7,23 +7,7 @@
 
 namespace quillet::hid {
 
-inline constexpr uint32_t HIDP_STATUS_SUCCESS = 0x00110000;
-inline constexpr uint32_t HIDP_STATUS_NULL = 0x80110001;
-inline constexpr uint32_t HIDP_STATUS_INVALID_PREPARSED_DATA = 0xC0110001;
-
 enum HidReportType : int { HidP_Input = 0, HidP_Output = 1, HidP_Feature = 2 };
-
-struct HidGuid {
-  uint32_t Data1 = 0;
-  uint16_t Data2 = 0;
-  uint16_t Data3 = 0;
-  std::array<uint8_t, 8> Data4{};
-  bool operator==(const HidGuid&) const = default;
-};
-
-// The interface class every HID device node is listed under.
-inline constexpr HidGuid kHidInterfaceClass{
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 struct HidAttributes {
   uint32_t Size = 0;
@@ -32,7 +16,8 @@ struct HidAttributes {
   uint16_t VersionNumber = 0;
 };
 
-// Positions of the nine counts in HidCaps::Counts, in the order GetCount numbers them.
+// Positions of the nine counts in HidCaps::Counts, in the order GetCount numbers them: three per
+// report type, in HidReportType's order.
 enum HidCountIndex : int {
   NumberInputButtonCaps = 0,
   NumberInputValueCaps = 1,
@@ -45,6 +30,20 @@ enum HidCountIndex : int {
   NumberFeatureDataIndices = 8,
 };
 
+// The position of each count of one report type.
+constexpr HidCountIndex ButtonCapsCount(HidReportType type) {
+  return static_cast<HidCountIndex>(type * 3);
+}
+constexpr HidCountIndex ValueCapsCount(HidReportType type) {
+  return static_cast<HidCountIndex>(type * 3 + 1);
+}
+constexpr HidCountIndex DataIndicesCount(HidReportType type) {
+  return static_cast<HidCountIndex>(type * 3 + 2);
+}
+static_assert(ButtonCapsCount(HidP_Output) == NumberOutputButtonCaps &&
+              ValueCapsCount(HidP_Feature) == NumberFeatureValueCaps &&
+              DataIndicesCount(HidP_Input) == NumberInputDataIndices);
+
 struct HidCaps {
   uint16_t Usage = 0;
   uint16_t UsagePage = 0;
@@ -53,7 +52,7 @@ struct HidCaps {
   uint16_t FeatureReportByteLength = 0;
   std::array<uint16_t, 17> Reserved{};
   uint16_t NumberLinkCollectionNodes = 0;
-  std::array<uint16_t, 9> Counts{};
+  std::array<uint16_t, 9> Counts{};  // indexed by HidCountIndex
 };
 
 // One data field of a report (a button or a value), as the descriptor declares it.

@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -63,16 +63,22 @@ std::string Lookup(const std::map<std::string, std::string>& m, const std::strin
   return it == m.end() ? std::string() : it->second;
 }
 
-// "hidraw12" -> 12; nullopt for any other name.
+// The whole of `s` as an unsigned number in `base`: digits only, no sign, prefix or blank.
+template <typename T>
+std::optional<T> ParseDigits(std::string_view s, int base) {
+  T value{};
+  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value, base);
+  if (error != std::errc() || end != s.data() + s.size()) return std::nullopt;
+  return value;
+}
+
+// "hidraw12" -> 12; nullopt for any other name, and for a number whose digits before the last
+// exceed 100000.
 std::optional<unsigned> HidrawNumber(const std::string& name) {
   constexpr std::string_view kPrefix = "hidraw";
-  if (name.size() <= kPrefix.size() || name.compare(0, kPrefix.size(), kPrefix) != 0)
-    return std::nullopt;
-  unsigned n = 0;
-  for (size_t i = kPrefix.size(); i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9' || n > 100000) return std::nullopt;
-    n = n * 10 + static_cast<unsigned>(name[i] - '0');
-  }
+  if (!name.starts_with(kPrefix)) return std::nullopt;
+  const auto n = ParseDigits<unsigned>(std::string_view(name).substr(kPrefix.size()), 10);
+  if (!n || *n / 10 > 100000) return std::nullopt;
   return n;
 }
 
@@ -108,19 +114,12 @@ fs::path UsbParent(const fs::path& sysRoot, const fs::path& hidDir) {
   return {};
 }
 
-bool ParseHex(const std::string& s, uint32_t& out) {
-  if (s.empty() || s.size() > 8) return false;
-  uint32_t v = 0;
-  for (char c : s) {
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
-    v = v << 4 | static_cast<uint32_t>(d);
-  }
-  out = v;
-  return true;
+// 1 to 8 hex digits, as sysfs writes IDs and bcdDevice.
+bool ParseHex(std::string_view s, uint32_t& out) {
+  if (s.size() > 8) return false;
+  const auto v = ParseDigits<uint32_t>(s, 16);
+  if (v) out = *v;
+  return v.has_value();
 }
 
 class LinuxHidHandle : public IHidHandle {
@@ -303,18 +302,15 @@ std::unique_ptr<TDevice> LinuxHidPlatform::DescribeNode(const std::string& nodeN
   return d;
 }
 
-std::vector<std::unique_ptr<TDevice>> LinuxHidPlatform::EnumerateDevices(const HidGuid& classId) {
+std::vector<std::unique_ptr<TDevice>> LinuxHidPlatform::EnumerateDevices() {
   std::vector<std::unique_ptr<TDevice>> out;
-  if (!(classId == kHidInterfaceClass)) return out;
   for (const std::string& name : HidrawNames(fs::path(paths_.sysRoot) / "class" / "hidraw"))
     if (auto d = DescribeNode(name, true)) out.push_back(std::move(d));
   return out;
 }
 
-std::vector<std::unique_ptr<TDevice>> LinuxHidPlatform::EnumerateInterfaces(
-    const HidGuid& classId) {
+std::vector<std::unique_ptr<TDevice>> LinuxHidPlatform::EnumerateInterfaces() {
   std::vector<std::unique_ptr<TDevice>> out;
-  if (!(classId == kHidInterfaceClass)) return out;
   for (const std::string& name : HidrawNames(paths_.devRoot))
     out.push_back(DescribeNode(name, false));
   return out;
@@ -355,21 +351,5 @@ HidOpenResult LinuxHidPlatform::Open(const std::string& path, HidAccess access, 
                                                    HidDeviceDir(paths_.sysRoot, nodeName));
   return result;
 }
-
-uint32_t LinuxHidPlatform::GetCaps(const HidPreparsedData& ppd, HidCaps& caps) {
-  return CapsFromDescriptor(ppd, caps);
-}
-
-uint32_t LinuxHidPlatform::GetButtonCaps(HidReportType type, HidCapEntry* caps, uint16_t& count,
-                                         const HidPreparsedData& ppd) {
-  return ButtonCapsFromDescriptor(type, caps, count, ppd);
-}
-
-uint32_t LinuxHidPlatform::GetValueCaps(HidReportType type, HidCapEntry* caps, uint16_t& count,
-                                        const HidPreparsedData& ppd) {
-  return ValueCapsFromDescriptor(type, caps, count, ppd);
-}
-
-std::string LinuxHidPlatform::ErrorText(int error) { return std::strerror(error); }
 
 }  // namespace quillet::hid

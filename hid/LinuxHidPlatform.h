@@ -27,18 +27,11 @@ class LinuxHidPlatform : public IHidPlatform {
  public:
   explicit LinuxHidPlatform(LinuxHidPaths paths = {}, LinuxNodeOps ops = DefaultNodeOps());
 
-  HidGuid GetHidGuid() override { return kHidInterfaceClass; }
-  std::vector<std::unique_ptr<TDevice>> EnumerateDevices(const HidGuid& classId) override;
-  std::vector<std::unique_ptr<TDevice>> EnumerateInterfaces(const HidGuid& classId) override;
+  std::vector<std::unique_ptr<TDevice>> EnumerateDevices() override;
+  std::vector<std::unique_ptr<TDevice>> EnumerateInterfaces() override;
   // `shared` has no counterpart: hidraw nodes cannot be held exclusively.
   HidOpenResult Open(const std::string& path, HidAccess access, bool shared,
                      bool overlapped) override;
-  uint32_t GetCaps(const HidPreparsedData& ppd, HidCaps& caps) override;
-  uint32_t GetButtonCaps(HidReportType type, HidCapEntry* caps, uint16_t& count,
-                         const HidPreparsedData& ppd) override;
-  uint32_t GetValueCaps(HidReportType type, HidCapEntry* caps, uint16_t& count,
-                        const HidPreparsedData& ppd) override;
-  std::string ErrorText(int error) override;
 
  private:
   std::unique_ptr<TDevice> DescribeNode(const std::string& nodeName, bool needSysfs);

@@ -19,15 +19,12 @@
 
 namespace quillet {
 
-enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
-
 // The platform value of each priority, and back; a value not in the table reads as tpNormal.
 int ThreadPriorityValue(TThreadPriority priority);
 TThreadPriority ThreadPriorityFromValue(int value);
 // The Linux nice level a platform priority value is applied as.
 int NiceForThreadPriorityValue(int value);
 
-using TNotifyEvent = std::function<void(TComponent* Sender)>;
 using TWorkerWaitTimeoutExpired = std::function<void(TComponent* Sender, bool& Terminate)>;
 
 class TCustomWorkerThread;

@@ -1,5 +1,7 @@
 #include "sim/SimHidModels.h"
 
+#include "engine/Wire.h"
+
 namespace quillet::sim {
 
 void SimQueueModel::HandleOutputReport(const uint8_t* report, size_t length) {

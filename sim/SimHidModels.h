@@ -48,10 +48,8 @@ class SimProgrammerModel : public ISimHidModel {
 // A vendor-defined interface with one 64-byte input and one 64-byte output report, no report ID.
 std::vector<uint8_t> VendorReportDescriptor64();
 
-inline constexpr uint16_t kProgrammerVendorId = 0x04D8;
-inline constexpr uint16_t kProgrammerProductId = 0x003F;
-
-// The programmer as it enumerates: its IDs, strings and 65-byte reports, optionally paced.
+// The programmer as it enumerates: its IDs (engine/Wire.h), strings and 65-byte reports,
+// optionally paced.
 SimHidDeviceConfig ProgrammerDeviceConfig(std::shared_ptr<SimProgrammer> programmer,
                                           std::chrono::microseconds reportInterval = {});
 

@@ -36,6 +36,7 @@ struct SimHidPlatform::Device {
 namespace {
 
 struct SimPreparsedData : hid::HidPreparsedData {
+  bool CapabilitiesReadable() const override { return !capabilitiesUnreadable; }
   bool capabilitiesUnreadable = false;
 };
 
@@ -67,7 +68,7 @@ class SimHandle : public hid::IHidHandle {
   }
 
   bool GetIndexedString(int index, std::string& out) override {
-    if (index != 3) return false;
+    if (index != hid::kSerialNumberStringIndex) return false;
     out = device_->config.string3;
     return !out.empty();
   }
@@ -149,12 +150,6 @@ class SimHandle : public hid::IHidHandle {
     shut_ = true;
     device_->changed.notify_all();
   }
-
-  // The virtual devices have no control-pipe reports.
-  bool GetFeature(uint8_t*, size_t) override { return false; }
-  bool SetFeature(const uint8_t*, size_t) override { return false; }
-  bool GetInputReport(uint8_t*, size_t) override { return false; }
-  bool SetOutputReport(const uint8_t*, size_t) override { return false; }
 
  private:
   const std::shared_ptr<SimHidPlatform::Device> device_;
@@ -300,19 +295,16 @@ std::vector<std::unique_ptr<hid::TDevice>> SimHidPlatform::List() {
   return out;
 }
 
-std::vector<std::unique_ptr<hid::TDevice>> SimHidPlatform::EnumerateDevices(
-    const hid::HidGuid& classId) {
+std::vector<std::unique_ptr<hid::TDevice>> SimHidPlatform::EnumerateDevices() {
   std::lock_guard lock(mutex_);
   ++devicePasses_;
-  if (!devicePassVisible_ || !(classId == hid::kHidInterfaceClass)) return {};
+  if (!devicePassVisible_) return {};
   return List();
 }
 
-std::vector<std::unique_ptr<hid::TDevice>> SimHidPlatform::EnumerateInterfaces(
-    const hid::HidGuid& classId) {
+std::vector<std::unique_ptr<hid::TDevice>> SimHidPlatform::EnumerateInterfaces() {
   std::lock_guard lock(mutex_);
   ++interfacePasses_;
-  if (!(classId == hid::kHidInterfaceClass)) return {};
   return List();
 }
 
@@ -340,23 +332,5 @@ hid::HidOpenResult SimHidPlatform::Open(const std::string& path, HidAccess acces
   opens_.push_back({path, access, shared, overlapped, r.handle != nullptr});
   return r;
 }
-
-uint32_t SimHidPlatform::GetCaps(const hid::HidPreparsedData& ppd, hid::HidCaps& caps) {
-  auto* sim = dynamic_cast<const SimPreparsedData*>(&ppd);
-  if (sim && sim->capabilitiesUnreadable) return hid::HIDP_STATUS_INVALID_PREPARSED_DATA;
-  return hid::CapsFromDescriptor(ppd, caps);
-}
-
-uint32_t SimHidPlatform::GetButtonCaps(hid::HidReportType type, hid::HidCapEntry* caps,
-                                       uint16_t& count, const hid::HidPreparsedData& ppd) {
-  return hid::ButtonCapsFromDescriptor(type, caps, count, ppd);
-}
-
-uint32_t SimHidPlatform::GetValueCaps(hid::HidReportType type, hid::HidCapEntry* caps,
-                                      uint16_t& count, const hid::HidPreparsedData& ppd) {
-  return hid::ValueCapsFromDescriptor(type, caps, count, ppd);
-}
-
-std::string SimHidPlatform::ErrorText(int error) { return std::strerror(error); }
 
 }  // namespace quillet::sim

@@ -113,18 +113,10 @@ class SimHidPlatform : public hid::IHidPlatform {
   // Handles of connections (overlapped opens) still held by someone.
   int LiveConnectionHandles() const;
 
-  hid::HidGuid GetHidGuid() override { return hid::kHidInterfaceClass; }
-  std::vector<std::unique_ptr<hid::TDevice>> EnumerateDevices(const hid::HidGuid& classId) override;
-  std::vector<std::unique_ptr<hid::TDevice>> EnumerateInterfaces(
-      const hid::HidGuid& classId) override;
+  std::vector<std::unique_ptr<hid::TDevice>> EnumerateDevices() override;
+  std::vector<std::unique_ptr<hid::TDevice>> EnumerateInterfaces() override;
   hid::HidOpenResult Open(const std::string& path, hid::HidAccess access, bool shared,
                           bool overlapped) override;
-  uint32_t GetCaps(const hid::HidPreparsedData& ppd, hid::HidCaps& caps) override;
-  uint32_t GetButtonCaps(hid::HidReportType type, hid::HidCapEntry* caps, uint16_t& count,
-                         const hid::HidPreparsedData& ppd) override;
-  uint32_t GetValueCaps(hid::HidReportType type, hid::HidCapEntry* caps, uint16_t& count,
-                        const hid::HidPreparsedData& ppd) override;
-  std::string ErrorText(int error) override;
 
   struct Device;  // shared by the platform and the handles open on it
 

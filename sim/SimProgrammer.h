@@ -14,6 +14,8 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/Wire.h"
+
 namespace quillet::sim {
 
 // A flash byte with worn bits: those in stuckAtZero always read 0, those in stuckAtOne always 1,
@@ -55,11 +57,10 @@ struct SimProgrammerConfig {
 
 class SimProgrammer {
  public:
-  static constexpr size_t kReportSize = 65;  // report ID byte, then 64 payload bytes
   // A write whose image stream pauses longer than this is over, as the firmware's watchdog ends
   // it; the next report is a request again.
   static constexpr std::chrono::milliseconds kWriteStreamTimeout{2000};
-  using Report = std::array<uint8_t, kReportSize>;
+  using Report = std::array<uint8_t, kReportSize>;  // report ID byte, then the payload
   using InputSink = std::function<void(const uint8_t* report, size_t length)>;
 
   explicit SimProgrammer(SimProgrammerConfig config = {});

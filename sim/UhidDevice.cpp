@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -29,22 +30,17 @@ void CopyString(__u8 (&field)[N], const std::string& s) {
   field[n] = 0;
 }
 
-// The ".NNNN" sequence number at the end of a HID device directory's name, or -1.
+// The hex sequence number after the last dot of a HID device directory's name ("...003F.000A"),
+// or -1. A number whose digits before the last exceed 2^40 is refused too.
 long HidSequence(const std::string& name) {
   const size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot + 1 >= name.size()) return -1;
-  long n = 0;
-  for (size_t i = dot + 1; i < name.size(); ++i) {
-    const char c = name[i];
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else return -1;
-    if (n > (1L << 40)) return -1;
-    n = n * 16 + d;
-  }
-  return n;
+  if (dot == std::string::npos) return -1;
+  const char* first = name.data() + dot + 1;
+  const char* last = name.data() + name.size();
+  uint64_t n = 0;
+  const auto [end, error] = std::from_chars(first, last, n, 16);
+  if (error != std::errc() || end != last || n / 16 > (uint64_t{1} << 40)) return -1;
+  return static_cast<long>(n);
 }
 
 }  // namespace

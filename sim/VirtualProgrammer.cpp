@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
+#include "engine/Wire.h"
 #include "sim/SimHidModels.h"
 
 namespace quillet::sim {
@@ -17,26 +20,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Decimal, or hexadecimal after 0x.
-bool ParseNumber(const std::string& s, unsigned long long max, unsigned long long& out) {
-  if (s.empty()) return false;
-  size_t i = 0;
+// Decimal, or hexadecimal after 0x or 0X; at most `max`. No sign, blank or other prefix.
+bool ParseNumber(std::string_view s, unsigned long long max, unsigned long long& out) {
   int base = 10;
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+  if (s.size() > 2 && (s.starts_with("0x") || s.starts_with("0X"))) {
     base = 16;
-    i = 2;
+    s.remove_prefix(2);
   }
   unsigned long long v = 0;
-  for (; i < s.size(); ++i) {
-    const char c = s[i];
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
-    if (v > (max - static_cast<unsigned long long>(d)) / static_cast<unsigned long long>(base)) return false;
-    v = v * static_cast<unsigned long long>(base) + static_cast<unsigned long long>(d);
-  }
+  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), v, base);
+  if (error != std::errc() || end != s.data() + s.size() || v > max) return false;
   out = v;
   return true;
 }
@@ -265,7 +258,7 @@ bool UhidService::Handle(const UhidMessage& m) {
     case UhidMessage::Output:
       ++stats_.outputReports;
       // A host writing to a device without report IDs passes ID 0 and the 64 payload bytes.
-      if (m.data.size() != SimProgrammer::kReportSize || m.data[0] != 0) {
+      if (m.data.size() != kReportSize || m.data[0] != 0) {
         if (++stats_.unexpectedOutputs <= 5 && hooks_.log) {
           char line[96];
           std::snprintf(line, sizeof line, "output report of %zu bytes, first byte 0x%02X", m.data.size(),
@@ -422,7 +415,7 @@ UhidService::End GadgetService::Run(int stopFd) {
         if (n <= 0) return End::DeviceGone;
         buffer[0] = 0;
         ++stats_.outputReports;
-        if (n != static_cast<ssize_t>(SimProgrammer::kReportSize - 1) && ++stats_.unexpectedOutputs <= 5 &&
+        if (n != static_cast<ssize_t>(kPayloadSize) && ++stats_.unexpectedOutputs <= 5 &&
             hooks_.log)
           hooks_.log("output report of " + std::to_string(n) + " bytes on the bus");
         model_.HandleOutputReport(buffer, static_cast<size_t>(n) + 1);

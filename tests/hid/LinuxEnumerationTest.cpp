@@ -111,12 +111,71 @@ INSTANTIATE_TEST_SUITE_P(
                        {"hidraw10", "nRF24 Programmer", "Acme Devices", "UNIQ-0001", 0x04D8, 0x003F, 0x0200, 65, 65}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// HID_ID is bus:vendor:product, each 1 to 8 hex digits with no prefix, sign or blank; a node
+// whose HID_ID cannot be read so, or whose vendor or product is above 0xffff, is left out. The
+// USB parent's bcdDevice is read the same way (its low 16 bits kept); one that cannot be read
+// gives version 0.
+struct HexFieldCase {
+  const char* name;
+  std::string hidId;
+  std::string bcdDevice;
+  bool listed;
+  uint16_t vid, pid, version;
+};
+
+class LinuxHexFields : public ::testing::TestWithParam<HexFieldCase> {};
+
+TEST_P(LinuxHexFields, ReadAsTheKernelWritesThem) {
+  const HexFieldCase& c = GetParam();
+  FakeHidTree tree;
+  tree.Add(Edit(Programmer(), [&](Node& n) {
+    n.hidId = c.hidId;
+    n.bcdDevice = c.bcdDevice;
+  }));
+  THidIO hid(nullptr, std::make_shared<LinuxHidPlatform>(LinuxHidPaths{tree.Sys(), tree.Dev()}));
+  hid.Update();
+  ASSERT_EQ(hid.GetDeviceCount(), c.listed ? 1 : 0);
+  if (!c.listed) return;
+  const THidDevice* d = hid.GetDevice(0);
+  EXPECT_EQ(d->GetVendorId(), c.vid);
+  EXPECT_EQ(d->GetProductId(), c.pid);
+  EXPECT_EQ(d->GetVersion(), c.version);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, LinuxHexFields,
+    ::testing::Values(
+        HexFieldCase{"as_the_kernel_writes", "0003:000004D8:0000003F", "0200", true, 0x04D8, 0x003F, 0x0200},
+        HexFieldCase{"short_lower_case", "3:4d8:3f", "1", true, 0x04D8, 0x003F, 1},
+        HexFieldCase{"largest_ids", "0003:0000FFFF:0000ffff", "ffff", true, 0xFFFF, 0xFFFF, 0xFFFF},
+        HexFieldCase{"eight_digit_version_keeps_low_16_bits", "0003:000004D8:0000003F", "12345678", true,
+                     0x04D8, 0x003F, 0x5678},
+        HexFieldCase{"nine_digit_version", "0003:000004D8:0000003F", "000000200", true, 0x04D8, 0x003F, 0},
+        HexFieldCase{"prefixed_version", "0003:000004D8:0000003F", "0x10", true, 0x04D8, 0x003F, 0},
+        HexFieldCase{"empty_version", "0003:000004D8:0000003F", "", true, 0x04D8, 0x003F, 0},
+        HexFieldCase{"signed_version", "0003:000004D8:0000003F", "-1", true, 0x04D8, 0x003F, 0},
+        HexFieldCase{"vendor_above_16_bits", "0003:00010000:0000003F", "0200", false, 0, 0, 0},
+        HexFieldCase{"product_above_16_bits", "0003:000004D8:FFFFFFFF", "0200", false, 0, 0, 0},
+        HexFieldCase{"nine_digits", "0003:0000004D8:0000003F", "0200", false, 0, 0, 0},
+        HexFieldCase{"nine_digit_bus", "000000003:000004D8:0000003F", "0200", false, 0, 0, 0},
+        HexFieldCase{"prefix", "0003:0x4D8:0000003F", "0200", false, 0, 0, 0},
+        HexFieldCase{"plus", "0003:+4D8:0000003F", "0200", false, 0, 0, 0},
+        HexFieldCase{"minus", "0003:-4D8:3F", "0200", false, 0, 0, 0},
+        HexFieldCase{"blank", "0003: 4D8:0000003F", "0200", false, 0, 0, 0},
+        HexFieldCase{"not_hex", "0003:000004G8:0000003F", "0200", false, 0, 0, 0},
+        HexFieldCase{"empty_vendor", "0003::0000003F", "0200", false, 0, 0, 0},
+        HexFieldCase{"empty_bus", ":000004D8:0000003F", "0200", false, 0, 0, 0},
+        HexFieldCase{"empty_product", "0003:000004D8:", "0200", false, 0, 0, 0},
+        HexFieldCase{"two_fields", "0003:000004D8", "0200", false, 0, 0, 0},
+        HexFieldCase{"four_fields", "0003:000004D8:0000003F:1", "0200", false, 0, 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(LinuxEnumeration, NodesWithoutSysfsEntriesAreFoundByTheSecondPassButNotListed) {
   FakeHidTree tree;
   std::ofstream(tree.DevNode("hidraw5")) << "";
   LinuxHidPlatform platform({tree.Sys(), tree.Dev()});
-  EXPECT_TRUE(platform.EnumerateDevices(kHidInterfaceClass).empty());
-  auto second = platform.EnumerateInterfaces(kHidInterfaceClass);
+  EXPECT_TRUE(platform.EnumerateDevices().empty());
+  auto second = platform.EnumerateInterfaces();
   ASSERT_EQ(second.size(), 1u);
   EXPECT_EQ(second[0]->InterfacePath, tree.DevNode("hidraw5"));
   // Without a descriptor there are no capabilities: the device is left out.

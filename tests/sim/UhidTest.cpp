@@ -266,6 +266,46 @@ TEST_F(FakeSysfs, NewestOfTwoWithTheSameSerialWins) {
   EXPECT_EQ(Find("VP0001"), Dev("hidraw0"));
 }
 
+// The sequence number is the hex number after the directory name's last dot; a name without
+// one, or with anything but hex digits there, has none (and loses to any that has one). A number
+// whose digits before the last exceed 2^40 counts as none too.
+TEST_F(FakeSysfs, SequenceNumbersAreHexAfterTheLastDot) {
+  struct Row {
+    const char* suffix;  // after "rowN."; nullptr: no dot at all
+    bool beatsOne;       // beats a device whose sequence number is 1
+  };
+  const Row rows[] = {
+      {"000A", true},
+      {"a", true},
+      {"0002", true},
+      {"0000000000000000000000000002", true},
+      {"10000000000F", true},  // 2^44 + 15: 2^40 before the last digit
+      {"100000000010", false},  // 2^44 + 16: 2^40 + 1 before the last digit
+      {"FFFFFFFFFFFFFFFFF", false},  // beyond 64 bits
+      {"0000", false},
+      {"", false},
+      {"G1", false},
+      {"-5", false},
+      {"+5", false},
+      {" 5", false},
+      {"5 ", false},
+      {"0x5", false},
+      {nullptr, false},
+  };
+  int row = 0;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.suffix ? r.suffix : "(no dot)");
+    const std::string uniq = "ROW" + std::to_string(row);
+    const std::string name = "row" + std::to_string(row);
+    const std::string one = "hidraw" + std::to_string(2 * row);
+    const std::string other = "hidraw" + std::to_string(2 * row + 1);
+    AddDevice(name + ".0001", one, "0003:000004D8:0000003F", uniq);
+    AddDevice(r.suffix ? name + "x." + r.suffix : name + "x", other, "0003:000004D8:0000003F", uniq);
+    EXPECT_EQ(Find(uniq), Dev(r.beatsOne ? other : one));
+    ++row;
+  }
+}
+
 TEST(VirtualProgrammerOptions, Defaults) {
   const auto o = ParseVirtualProgrammerOptions({});
   EXPECT_TRUE(o.error.empty());
@@ -342,6 +382,63 @@ TEST(VirtualProgrammerOptions, RefusesBadValues) {
   }
   EXPECT_TRUE(ParseVirtualProgrammerOptions({"--serial", std::string(63, 'x')}).error.empty());
   EXPECT_TRUE(ParseVirtualProgrammerOptions({"--help"}).help);
+}
+
+// Numbers are decimal, or hexadecimal after 0x or 0X: no sign, blank or other prefix, and
+// never above the option's largest value (--vendor: 0xffff, --version: 0xffffffff,
+// --unplug-after-input: the largest long).
+TEST(VirtualProgrammerOptions, NumbersAreDecimalOrHexAfter0x) {
+  struct Row {
+    const char* option;
+    const char* text;
+    bool accepted;
+    unsigned long long value;
+  };
+  const Row rows[] = {
+      {"--vendor", "65535", true, 65535},
+      {"--vendor", "0xffff", true, 0xFFFF},
+      {"--vendor", "0XFFFF", true, 0xFFFF},
+      {"--vendor", "0x0000FFFF", true, 0xFFFF},
+      {"--vendor", "00012", true, 12},
+      {"--vendor", "0", true, 0},
+      {"--vendor", "0x0", true, 0},
+      {"--vendor", "65536", false, 0},
+      {"--vendor", "0x10000", false, 0},
+      {"--vendor", "", false, 0},
+      {"--vendor", "0x", false, 0},
+      {"--vendor", "0X", false, 0},
+      {"--vendor", "0x-1", false, 0},
+      {"--vendor", "0x+1", false, 0},
+      {"--vendor", "+1", false, 0},
+      {"--vendor", "-1", false, 0},
+      {"--vendor", " 1", false, 0},
+      {"--vendor", "1 ", false, 0},
+      {"--vendor", "ff", false, 0},
+      {"--vendor", "0b1", false, 0},
+      {"--vendor", "1e3", false, 0},
+      {"--vendor", "0x1g", false, 0},
+      {"--vendor", "99999999999999999999999", false, 0},
+      {"--version", "4294967295", true, 4294967295u},
+      {"--version", "0xFFFFFFFF", true, 0xFFFFFFFFu},
+      {"--version", "4294967296", false, 0},
+      {"--version", "0x100000000", false, 0},
+      {"--unplug-after-input", "9223372036854775807", true, 9223372036854775807ull},
+      {"--unplug-after-input", "9223372036854775808", false, 0},
+      {"--unplug-after-input", "18446744073709551615", false, 0},
+      {"--unplug-after-input", "18446744073709551616", false, 0},
+      {"--unplug-after-input", "0xFFFFFFFFFFFFFFFFF", false, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.option) + " '" + r.text + "'");
+    const auto o = ParseVirtualProgrammerOptions({r.option, r.text});
+    EXPECT_EQ(o.error.empty(), r.accepted) << o.error;
+    if (!r.accepted || !o.error.empty()) continue;
+    const std::string option = r.option;
+    const unsigned long long got = option == "--vendor"    ? o.device.vendor
+                                   : option == "--version" ? o.device.version
+                                                           : static_cast<unsigned long long>(o.unplugAfterInput);
+    EXPECT_EQ(got, r.value);
+  }
 }
 
 // The kernel's side of /dev/uhid over a SOCK_SEQPACKET pair: one event per message.
