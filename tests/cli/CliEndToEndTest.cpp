@@ -13,8 +13,8 @@
 
 #include "sim/SimHidModels.h"
 #include "tests/cli/CliRunner.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/FakeHidTree.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Values.h"
 
 namespace quillet::test {

@@ -14,8 +14,8 @@
 #include "hid/HidIO.h"
 #include "hid/LinuxHidPlatform.h"
 #include "sim/SimHidModels.h"
-#include "tests/support/FakeHidTree.h"
 #include "tests/hid/HidTestSupport.h"
+#include "tests/support/FakeHidTree.h"
 
 namespace quillet::hid {
 namespace {
