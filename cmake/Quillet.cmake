@@ -35,19 +35,28 @@ endfunction()
 find_package(GTest QUIET)
 include(GoogleTest)
 
-# quillet_add_test(name SOURCES ... LIBS ... [TSAN] [TIMEOUT s] [LABELS ...])
+# quillet_add_test(<layer>_<subject>_test SOURCES ... LIBS ... [TSAN] [TIMEOUT s] [LABELS ...]
+#                  [QT_MAIN core|widgets|window])
 # TSAN marks a test binary whose subject is threading; only those are built when QUILLET_TSAN_ONLY is on.
 # LABELS adds labels; "x11" marks tests that need an X display (scripts/test.sh runs them under Xvfb).
+# QT_MAIN runs the tests inside a Qt application (tests/support/QtTestMain.cpp): a QCoreApplication,
+# a QApplication, or the window's own; without it GoogleTest's own main runs them.
+# Every test links the test support library (tests/support).
 function(quillet_add_test name)
-  cmake_parse_arguments(T "TSAN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "TSAN" "TIMEOUT;QT_MAIN" "SOURCES;LIBS;LABELS" ${ARGN})
   if(QUILLET_TSAN_ONLY AND NOT T_TSAN)
     return()
   endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  if(T_QT_MAIN)
+    set(main quillet_test_main_${T_QT_MAIN})
+  else()
+    set(main GTest::gtest_main)
+  endif()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} quillet_test_support GTest::gtest GTest::gmock ${main})
   set(labels ${name} ${T_LABELS})
   if(T_TSAN)
     list(APPEND labels tsan)
@@ -65,16 +74,21 @@ function(quillet_add_test name)
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})
 endfunction()
 
-# quillet_add_benchmark(name SOURCES ... LIBS ...)
+# quillet_add_benchmark(<layer>_<subject>_bench SOURCES ... LIBS ... [OWN_MAIN])
+# OWN_MAIN: the sources define main (to create a Qt application first) instead of Google Benchmark.
 function(quillet_add_benchmark name)
-  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(B "OWN_MAIN" "" "SOURCES;LIBS" ${ARGN})
   find_package(benchmark REQUIRED)
   add_executable(${name} ${B_SOURCES})
-  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark)
+  if(NOT B_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE benchmark::benchmark_main)
+  endif()
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/benchmarks)
 endfunction()
 
-# quillet_add_fuzzer(name SOURCES ... LIBS ...): a libFuzzer binary in <build>/fuzzers.
+# quillet_add_fuzzer(<layer>_<subject>_fuzz SOURCES ... LIBS ...): a libFuzzer binary in
+# <build>/fuzzers; scripts/test.sh seeds it from fuzz/seeds/<its name>.
 function(quillet_add_fuzzer name)
   cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${F_SOURCES})

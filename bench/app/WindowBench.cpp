@@ -17,7 +17,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
 
 #include "app/ErrorBox.h"
@@ -26,6 +25,7 @@
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"
 #include "sim/SimProgrammer.h"
+#include "tests/support/Values.h"
 #include "widgets/HexEditor.h"
 
 namespace quillet {
@@ -145,9 +145,7 @@ BENCHMARK(BM_WindowRead32K)->UseRealTime()->Unit(benchmark::kMillisecond)->Itera
 
 void BM_WindowWrite16KWithVerify(benchmark::State& state) {
   Rig rig(16384);
-  std::mt19937 gen(1);
-  std::vector<uint8_t> image(16384);
-  for (auto& b : image) b = static_cast<uint8_t>(gen());
+  const std::vector<uint8_t> image = test::RandomBytes(16384, 1);
   rig.form->Engine().EditWriteImage([&](uint8_t* buffer, size_t) { std::copy(image.begin(), image.end(), buffer); });
   rig.form->HexEditor->SetDataSize(16384);
   rig.form->chkReload->setChecked(false);

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "hex/Chex2bin.h"
-#include "tests/hex/HexGen.h"
-#include "tests/hex/TempDir.h"
+#include "tests/support/HexGen.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ void SetRate(benchmark::State& state, std::size_t textBytes) {
 
 void BM_InMemory(benchmark::State& state) {
   const auto imageSize = static_cast<std::uint32_t>(state.range(0));
-  const std::string text = hextest::Plain(imageSize);
+  const std::string text = test::Plain(imageSize);
   const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   std::vector<std::uint8_t> dest(imageSize);
   for (auto _ : state) {
@@ -41,10 +41,10 @@ void BM_InMemory(benchmark::State& state) {
 
 void BM_FromFile(benchmark::State& state) {
   const auto imageSize = static_cast<std::uint32_t>(state.range(0));
-  const std::string text = hextest::Plain(imageSize);
-  hextest::TempDir dir;
+  const std::string text = test::Plain(imageSize);
+  test::TempDir dir;
   const auto hex = dir / "image.hex", side = dir / "image.hex.bin";
-  hextest::WriteFile(hex, text);
+  test::WriteFile(hex, text);
   std::vector<std::uint8_t> dest(imageSize);
   for (auto _ : state) {
     CHex2Bin conv;

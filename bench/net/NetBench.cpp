@@ -10,7 +10,7 @@
 
 #include "net/HttpClient.h"
 #include "net/WorkerThread.h"
-#include "tests/net/LoopbackHttpServer.h"
+#include "tests/support/LoopbackHttpServer.h"
 
 namespace quillet {
 namespace {

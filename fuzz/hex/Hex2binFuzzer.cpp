@@ -10,13 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "hex/Chex2bin.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -34,11 +33,6 @@ const std::filesystem::path& SidePath() {
   static const std::filesystem::path p =
       std::filesystem::temp_directory_path() / ("quillet-fuzz-hex-" + std::to_string(::getpid()) + ".bin");
   return p;
-}
-
-std::vector<std::uint8_t> ReadAll(const std::filesystem::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace
@@ -73,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (measured == 8) {
     FUZZ_CHECK(result == (overflow ? 6 : 0));
     FUZZ_CHECK(conv.BinLength == L);
-    const std::vector<std::uint8_t> side = ReadAll(SidePath());
+    const std::vector<std::uint8_t> side = quillet::test::ReadFile(SidePath());
     FUZZ_CHECK(side.size() == n);
     FUZZ_CHECK(n == 0 || std::memcmp(side.data(), dest.get(), n) == 0);
   } else {

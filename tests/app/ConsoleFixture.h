@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/ProgrammerConsole.h"
@@ -20,8 +19,9 @@
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"
 #include "sim/SimProgrammer.h"
+#include "tests/support/Wait.h"
 
-namespace quillet::testing {
+namespace quillet::test {
 
 class RecordingView : public ConsoleView {
  public:
@@ -116,16 +116,6 @@ class ConsoleFixture : public ::testing::Test {
     now_ += by;
   }
 
-  // Waits (a hang guard, not a timing check) until the condition holds.
-  static bool WaitUntil(const std::function<bool()>& condition,
-                        std::chrono::seconds limit = std::chrono::seconds(10)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-  }
   bool WaitForLine(const std::string& line) { return WaitUntil([&] { return Logged(line); }); }
 
   std::shared_ptr<sim::SimHidPlatform> platform = std::make_shared<sim::SimHidPlatform>();
@@ -144,4 +134,4 @@ class ConsoleFixture : public ::testing::Test {
   Clock::time_point now_{};
 };
 
-}  // namespace quillet::testing
+}  // namespace quillet::test

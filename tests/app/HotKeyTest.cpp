@@ -36,7 +36,7 @@ class OtherClient {
   xcb_connection_t* c_;
 };
 
-class HotKey : public testing::WindowFixture {
+class HotKey : public test::WindowFixture {
  protected:
   void SetUp() override {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))

@@ -22,13 +22,15 @@
 
 #include "engine/Wire.h"
 #include "hex/Chex2bin.h"
-#include "tests/hex/HexGen.h"
+#include "tests/support/HexGen.h"
+#include "tests/support/Values.h"
 #include "widgets/HexEditor.h"
 
 namespace quillet {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::ErrorOf;
 
 constexpr uint8_t kOldImageByte = 0x5A;  // what WriteImage holds before a test's action
 
@@ -57,20 +59,11 @@ std::optional<Bytes> ReadFile(const std::string& path) {
 
 Bytes ToBytes(const QByteArray& bytes) { return Bytes(bytes.begin(), bytes.end()); }
 
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& error) {
-    return error.what();
-  }
-  return "<no error>";
-}
-
 // Two data records, at 0x0000 and 0x0100, 16 bytes each: an image of 0x110 bytes.
 struct SmallHex {
-  Bytes low = hextest::Ramp(16, 0x10);
-  Bytes high = hextest::Ramp(16, 0xA0);
-  std::string Text() const { return hextest::Data(0x0000, low) + "\n" + hextest::Data(0x0100, high) + "\n" + hextest::kEndRecord + "\n"; }
+  Bytes low = test::Ramp(16, 0x10);
+  Bytes high = test::Ramp(16, 0xA0);
+  std::string Text() const { return test::Data(0x0000, low) + "\n" + test::Data(0x0100, high) + "\n" + test::kEndRecord + "\n"; }
   Bytes Image() const {
     Bytes image(0x110, 0xFF);
     std::copy(low.begin(), low.end(), image.begin());
@@ -241,14 +234,14 @@ TEST_F(ImageFilesTest, OtherKindIsShownButNotCopied) {
 }
 
 TEST_F(ImageFilesTest, FailedConversionKeepsWriteImageAndSaysSo) {
-  const Bytes data = hextest::Ramp(16);
-  const std::string good = hextest::Data(0, data) + "\n";
+  const Bytes data = test::Ramp(16);
+  const std::string good = test::Data(0, data) + "\n";
   const struct {
     const char* name;
     std::optional<std::string> text;  // nothing: no file
     const char* message;
   } cases[] = {
-      {"checksum.hex", good + hextest::Data(0x10, data, 1) + "\n" + hextest::kEndRecord + "\n",
+      {"checksum.hex", good + test::Data(0x10, data, 1) + "\n" + test::kEndRecord + "\n",
        "Hex file checksum error."},
       {"noend.hex", good, "Hex file eof error."},
       {"missing.hex", std::nullopt, "Open hex file error."},
@@ -368,7 +361,7 @@ TEST_F(ImageFilesTest, SetFlashSizeResizesTheViewOrEmptiesTheBox) {
 }
 
 TEST_F(ImageFilesTest, SetFlashSizeGrowsTheViewButNotWriteImage) {
-  const hextest::Generated hex = hextest::Generate({.seed = 3, .imageSize = 1000});
+  const test::Generated hex = test::Generate({.seed = 3, .imageSize = 1000});
   const std::string path = Path("thousand.hex");
   WriteFile(path, hex.text);
   openChoice = path;
@@ -489,11 +482,11 @@ TEST_F(ImageFilesTest, CommandLineFileIsLoadedInsteadOfAskingAndBecomesTheImageP
 
 TEST_F(ImageFilesTest, EveryClickLoadsTheCommandLineFileAgain) {
   const std::string path = Path("again.hex");
-  WriteFile(path, hextest::Data(0, hextest::Ramp(16, 1)) + "\n" + hextest::kEndRecord + "\n");
+  WriteFile(path, test::Data(0, test::Ramp(16, 1)) + "\n" + test::kEndRecord + "\n");
   ImageFiles& imageFiles = Files({path});
   imageFiles.BtnLoadFileClick();
-  const Bytes changed = hextest::Ramp(32, 0x80);
-  WriteFile(path, hextest::Data(0, changed) + "\n" + hextest::kEndRecord + "\n");
+  const Bytes changed = test::Ramp(32, 0x80);
+  WriteFile(path, test::Data(0, changed) + "\n" + test::kEndRecord + "\n");
 
   imageFiles.BtnLoadFileClick();
 
@@ -507,10 +500,10 @@ TEST_F(ImageFilesTest, EveryClickLoadsTheCommandLineFileAgain) {
 TEST_F(ImageFilesTest, ImagesLargerThanWriteImageAreRefused) {
   const size_t fits = kImageBufferSize;
   const size_t tooLarge = kImageBufferSize + 16;
-  const hextest::Generated hexFits = hextest::Generate({.seed = 5, .imageSize = fits, .addressing = hextest::Addressing::kLinear});
-  const hextest::Generated hexTooLarge =
-      hextest::Generate({.seed = 6, .imageSize = tooLarge, .addressing = hextest::Addressing::kLinear});
-  auto imageOf = [](const hextest::Generated& g) {
+  const test::Generated hexFits = test::Generate({.seed = 5, .imageSize = fits, .addressing = test::Addressing::kLinear});
+  const test::Generated hexTooLarge =
+      test::Generate({.seed = 6, .imageSize = tooLarge, .addressing = test::Addressing::kLinear});
+  auto imageOf = [](const test::Generated& g) {
     Bytes image(g.bytes.size());
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(g.bytes[i]);
     return image;

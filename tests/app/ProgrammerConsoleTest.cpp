@@ -5,9 +5,9 @@
 
 #include <filesystem>
 #include <numeric>
-#include <random>
 
 #include "tests/app/ConsoleFixture.h"
+#include "tests/support/Values.h"
 
 namespace quillet {
 namespace {
@@ -17,17 +17,12 @@ using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
 using namespace std::chrono_literals;
-using testing::ConsoleFixture;
+using test::ConsoleFixture;
+using test::RandomBytes;
+using test::WaitUntil;
 
 constexpr TaskFlags kDefaultFlags{.verify = true, .resetRun = true, .erase = true, .encrypt = false};
 const char kOpenedLine[] = "编程器已打开nRF24LE1/LU1 Programmer SIM000001";
-
-std::vector<uint8_t> RandomImage(size_t size, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<uint8_t> image(size);
-  for (auto& b : image) b = static_cast<uint8_t>(gen());
-  return image;
-}
 
 // ---- discovery ------------------------------------------------------------------------------
 
@@ -205,7 +200,7 @@ TEST_P(Read, EndsWithTheWholeFlashInTheViewAndTheBarOneReportShort) {
   sim::SimProgrammerConfig config;
   config.flashSize = c.flashSize;
   AttachProgrammer(config);
-  const auto flash = RandomImage(c.flashSize, c.flashSize);
+  const auto flash = RandomBytes(c.flashSize, c.flashSize);
   programmer->SetFlash(flash);
   console->UpdateUsbBridge();
   ASSERT_TRUE(WaitForLine("芯片已连接！"));
@@ -262,7 +257,7 @@ class Write : public ConsoleFixture {
 
 TEST_F(Write, VerifiedWriteProgramsTheImageAndReportsSuccess) {
   Connect();
-  const auto image = RandomImage(1000, 7);
+  const auto image = RandomBytes(1000, 7);
   LoadImage(image);
   console->Write(kDefaultFlags, false, "");
   ASSERT_TRUE(WaitForLine("校验成功"));
@@ -279,7 +274,7 @@ TEST_F(Write, AChecksumTheProgrammerGetsWrongIsReportedAsAFailedVerify) {
   sim::SimProgrammerConfig config;
   config.faults.corruptChecksum = true;
   Connect(config);
-  LoadImage(RandomImage(256, 8));
+  LoadImage(RandomBytes(256, 8));
   console->Write(kDefaultFlags, false, "");
   ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 5; }));
   const auto lines = Lines();
@@ -292,7 +287,7 @@ TEST_F(Write, AChecksumTheProgrammerGetsWrongIsReportedAsAFailedVerify) {
 
 TEST_F(Write, TheTaskCarriesTheCheckBoxesAndTheViewSize) {
   Connect();
-  LoadImage(RandomImage(100, 9));
+  LoadImage(RandomBytes(100, 9));
   console->Write({.verify = false, .resetRun = true, .erase = false, .encrypt = true}, false, "");
   const ProgrammerTask t = engine.Task();
   EXPECT_EQ(t.Op(), OP_WRITE);
@@ -350,7 +345,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Write, AnImageOfExactlyTheChipIsWrittenAndReloadUsesTheFile) {
   Connect();
-  LoadImage(RandomImage(16384, 10));
+  LoadImage(RandomBytes(16384, 10));
   const std::string file = ::testing::TempDir() + "/quillet-reload.bin";
   { std::FILE* f = std::fopen(file.c_str(), "wb"); ASSERT_TRUE(f); std::fclose(f); }
   console->Write(kDefaultFlags, true, file);
@@ -361,7 +356,7 @@ TEST_F(Write, AnImageOfExactlyTheChipIsWrittenAndReloadUsesTheFile) {
 
 TEST_F(Write, AReportTheProgrammerStopsTakingFailsTheWriteInsteadOfCompletingIt) {
   Connect({}, 1ms);
-  LoadImage(RandomImage(16384, 11));
+  LoadImage(RandomBytes(16384, 11));
   console->Write(kDefaultFlags, false, "");
   platform->SetTakesWrites(path, false);
   ASSERT_TRUE(WaitUntil([&] {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/net/EventLoopHelpers.h"
-#include "tests/net/LoopbackHttpServer.h"
+#include "tests/support/EventLoopHelpers.h"
+#include "tests/support/LoopbackHttpServer.h"
 
 namespace quillet {
 namespace {

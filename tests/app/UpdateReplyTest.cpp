@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "net/HttpClient.h"
-#include "tests/net/EventLoopHelpers.h"
-#include "tests/net/LoopbackHttpServer.h"
+#include "tests/support/EventLoopHelpers.h"
+#include "tests/support/LoopbackHttpServer.h"
 
 namespace quillet {
 namespace {

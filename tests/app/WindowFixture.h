@@ -19,7 +19,7 @@
 #include "sim/SimHidPlatform.h"
 #include "sim/SimProgrammer.h"
 
-namespace quillet::testing {
+namespace quillet::test {
 
 class WindowFixture : public ::testing::Test {
  protected:
@@ -93,4 +93,4 @@ class WindowFixture : public ::testing::Test {
   std::vector<std::string> errors;
 };
 
-}  // namespace quillet::testing
+}  // namespace quillet::test

@@ -11,11 +11,11 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
-#include <random>
 
 #include "tests/app/WindowFixture.h"
-#include "tests/hex/HexGen.h"
-#include "tests/hex/TempDir.h"
+#include "tests/support/HexGen.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Values.h"
 #include "widgets/HexEditor.h"
 #include "widgets/LinkLabel.h"
 
@@ -26,17 +26,11 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
-using testing::WindowFixture;
+using test::RandomBytes;
+using test::WindowFixture;
 
 const char kOpened[] = "编程器已打开nRF24LE1/LU1 Programmer SIM000001";
 const char kHotKeyRefused[] = "热键注册失败";
-
-std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<uint8_t> bytes(size);
-  for (auto& b : bytes) b = static_cast<uint8_t>(gen());
-  return bytes;
-}
 
 class Window : public WindowFixture {
  protected:
@@ -257,9 +251,9 @@ INSTANTIATE_TEST_SUITE_P(
 // every Write reloads it, so a rebuilt file reaches the chip without another LoadFile.
 TEST_F(Window, WriteReloadsTheCommandLineFirmwareEachTime) {
   AttachProgrammer();
-  hextest::TempDir dir;
+  test::TempDir dir;
   const auto hex = dir / "blink.hex";
-  hextest::WriteFile(hex, hextest::Plain(1234, 1));
+  test::WriteFile(hex, test::Plain(1234, 1));
   Open({hex.string()});
   ASSERT_TRUE(WaitForMessage("芯片已连接！"));
   form->BtnLoadFile->click();
@@ -268,11 +262,11 @@ TEST_F(Window, WriteReloadsTheCommandLineFirmwareEachTime) {
   EXPECT_TRUE(Shown("载入文件" + hex.string() + "  1234 Bytes"));
 
   for (uint32_t seed : {2u, 3u}) {
-    hextest::WriteFile(hex, hextest::Plain(1234, seed));  // the next build
+    test::WriteFile(hex, test::Plain(1234, seed));  // the next build
     ClearLog();
     form->BtnAuto->click();
     ASSERT_TRUE(WaitForMessage("校验成功")) << seed;
-    const auto image = hextest::ReadFile(dir / "blink.hex.bin");
+    const auto image = test::ReadFile(dir / "blink.hex.bin");
     ASSERT_EQ(image.size(), 1234u);
     const auto flash = programmer->Flash();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << seed;

@@ -9,28 +9,21 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <thread>
 
 #include "sim/SimHidModels.h"
 #include "tests/cli/CliRunner.h"
-#include "tests/hex/TempDir.h"
-#include "tests/hid/FakeHidTree.h"
+#include "tests/support/FakeHidTree.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Values.h"
 
-namespace quillet::clitest {
+namespace quillet::test {
 namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using Bytes = std::vector<uint8_t>;
-
-Bytes RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(gen());
-  return b;
-}
 
 // Random content with runs of FF, as a real flash holds between code and data.
 Bytes FlashLike(size_t n, unsigned seed) {
@@ -39,8 +32,8 @@ Bytes FlashLike(size_t n, unsigned seed) {
   return b;
 }
 
-void WriteBytes(const fs::path& p, const Bytes& b) { hextest::WriteFile(p, std::string(b.begin(), b.end())); }
-Bytes ReadBytes(const fs::path& p) { return hextest::ReadFile(p); }
+void WriteBytes(const fs::path& p, const Bytes& b) { test::WriteFile(p, std::string(b.begin(), b.end())); }
+Bytes ReadBytes(const fs::path& p) { return test::ReadFile(p); }
 std::string ReadText(const fs::path& p) {
   const Bytes b = ReadBytes(p);
   return std::string(b.begin(), b.end());
@@ -90,7 +83,7 @@ class Cli : public ::testing::Test {
     return RunCli(args, Sim(faults));
   }
 
-  hextest::TempDir dir;
+  test::TempDir dir;
 };
 
 // ---- commands -------------------------------------------------------------------------------
@@ -188,7 +181,7 @@ TEST_F(Cli, ConvertAgreesWithSrecCatAndNamesTheLineOfABrokenRecord) {
   std::string text = ReadText(dir / "in.hex");
   const size_t third = text.find('\n', text.find('\n', text.find('\n') + 1) + 1) + 1;  // line 4
   text[third + 9] = text[third + 9] == '0' ? '1' : '0';  // a data digit: the checksum fails
-  hextest::WriteFile(dir / "bad.hex", text);
+  test::WriteFile(dir / "bad.hex", text);
   r = RunCli({"convert", "bad.hex", "bad.bin", "--json"}, Sim());
   EXPECT_EQ(r.exit, 2);
   EXPECT_THAT(r.err, HasSubstr("bad.hex:4: result 3, Hex file checksum error."));
@@ -213,7 +206,7 @@ class BadInputTest : public Cli, public ::testing::WithParamInterface<BadInput> 
 
 TEST_P(BadInputTest, IsRefusedBeforeTheProgrammerIsTouched) {
   const BadInput& c = GetParam();
-  if (c.create) hextest::WriteFile(dir / c.file, c.content);
+  if (c.create) test::WriteFile(dir / c.file, c.content);
   for (const char* command : {"write", "verify"}) {
     const CliRun r = RunCli({command, "--simulate", "-c", "le1", c.file}, Sim());
     EXPECT_EQ(r.exit, 2) << command;
@@ -427,12 +420,12 @@ TEST_F(Cli, JsonRecordsCarryTheOperationAndItsResults) {
 // ---- list and permissions over a fake sysfs tree ---------------------------------------------
 
 TEST_F(Cli, ListMarksANodeThisUserMayNotOpenAndAnOpenRefusalSaysHowToInstallTheRule) {
-  hid::testing::FakeHidTree tree;
-  hid::testing::FakeHidTree::Node open;
+  FakeHidTree tree;
+  FakeHidTree::Node open;
   open.descriptor = sim::VendorReportDescriptor64();
   open.serial = open.uniq = "OPEN-1";
   tree.Add(open);
-  hid::testing::FakeHidTree::Node closed = open;
+  FakeHidTree::Node closed = open;
   closed.name = "hidraw1";
   closed.serial = closed.uniq = "CLOSED-2";
   tree.Add(closed);
@@ -524,4 +517,4 @@ TEST_F(Cli, WatchWritesAgainWhenTheFileIsReplacedNotWhileHalfWrittenAndAcrossARe
 }
 
 }  // namespace
-}  // namespace quillet::clitest
+}  // namespace quillet::test

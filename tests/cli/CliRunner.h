@@ -20,7 +20,7 @@
 
 extern char** environ;
 
-namespace quillet::clitest {
+namespace quillet::test {
 
 inline constexpr std::chrono::seconds kHangGuard{60};
 
@@ -157,4 +157,4 @@ inline CliRun RunCli(const std::vector<std::string>& args, const RunSettings& se
   return p.Finish();
 }
 
-}  // namespace quillet::clitest
+}  // namespace quillet::test

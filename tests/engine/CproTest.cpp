@@ -9,7 +9,7 @@
 #include <numeric>
 #include <thread>
 
-#include "tests/engine/EngineRecorder.h"
+#include "tests/support/EngineRecorder.h"
 
 namespace quillet {
 namespace {
@@ -17,8 +17,8 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-using testing::EngineRecorder;
-using testing::Recorded;
+using test::EngineRecorder;
+using test::Recorded;
 
 std::vector<uint8_t> Payload(std::initializer_list<uint8_t> head, uint8_t fill = 0) {
   std::vector<uint8_t> p(kPayloadSize, fill);

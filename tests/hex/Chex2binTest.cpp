@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "tests/hex/HexGen.h"
-#include "tests/hex/TempDir.h"
+#include "tests/support/HexGen.h"
+#include "tests/support/TempDir.h"
 
-namespace quillet::hextest {
+namespace quillet::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -417,4 +417,4 @@ TEST(FailedRecordOffset, PointsAtTheColonOfTheRecordThatSetTheResult) {
 }
 
 }  // namespace
-}  // namespace quillet::hextest
+}  // namespace quillet::test

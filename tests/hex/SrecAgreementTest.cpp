@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "hex/Chex2bin.h"
-#include "tests/hex/HexGen.h"
-#include "tests/hex/TempDir.h"
+#include "tests/support/HexGen.h"
+#include "tests/support/TempDir.h"
 
 extern char** environ;
 
-namespace quillet::hextest {
+namespace quillet::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -144,4 +144,4 @@ INSTANTIATE_TEST_SUITE_P(Generated, SrecAgreementTest, ::testing::ValuesIn(Agree
                          [](const auto& info) { return Name(info.param); });
 
 }  // namespace
-}  // namespace quillet::hextest
+}  // namespace quillet::test

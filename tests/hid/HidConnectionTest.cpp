@@ -23,10 +23,10 @@ namespace {
 
 using sim::SimHidDeviceConfig;
 using sim::SimQueueModel;
-using testing::EventRecorder;
-using testing::QueueDevice;
-using testing::VendorDevice;
-using testing::WaitForReleasedHandles;
+using test::EventRecorder;
+using test::QueueDevice;
+using test::VendorDevice;
+using test::WaitForReleasedHandles;
 
 class Connection : public ::testing::Test {
  protected:

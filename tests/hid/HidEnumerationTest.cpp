@@ -13,7 +13,7 @@ namespace quillet::hid {
 namespace {
 
 using sim::SimHidDeviceConfig;
-using testing::VendorDevice;
+using test::VendorDevice;
 
 struct Expected {
   std::string name;

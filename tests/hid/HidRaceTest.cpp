@@ -13,8 +13,8 @@
 namespace quillet::hid {
 namespace {
 
-using testing::QueueDevice;
-using testing::WaitForReleasedHandles;
+using test::QueueDevice;
+using test::WaitForReleasedHandles;
 
 // How a connection ends in one cycle of the stress run.
 enum class Ending { UiClose, Unplug, UiCloseAndUnplugTogether, CloseWithWriteHeld };

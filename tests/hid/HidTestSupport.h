@@ -13,8 +13,9 @@
 #include "hid/HidIO.h"
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"
+#include "tests/support/Wait.h"
 
-namespace quillet::hid::testing {
+namespace quillet::test {
 
 inline sim::SimHidDeviceConfig VendorDevice(uint16_t vid, uint16_t pid, std::string product = "Vendor Widget") {
   sim::SimHidDeviceConfig c;
@@ -38,18 +39,18 @@ inline sim::SimHidDeviceConfig QueueDevice(std::shared_ptr<sim::SimQueueModel> m
 // Records the component's events; every member may be touched from the reader thread.
 class EventRecorder {
  public:
-  void Bind(THidIO& hid) {
-    hid.OnOpen = [this](TBaseIO*) { Note([&] { ++opens; }); };
-    hid.OnClose = [this](TBaseIO*) {
+  void Bind(hid::THidIO& hid) {
+    hid.OnOpen = [this](hid::TBaseIO*) { Note([&] { ++opens; }); };
+    hid.OnClose = [this](hid::TBaseIO*) {
       Note([&] {
         ++closes;
         closeThreads.push_back(std::this_thread::get_id());
       });
     };
-    hid.OnAfterReceive = [this](TBaseIO*, const uint8_t* buffer, uint32_t received) {
+    hid.OnAfterReceive = [this](hid::TBaseIO*, const uint8_t* buffer, uint32_t received) {
       Note([&] { reports.emplace_back(buffer, buffer + received); });
     };
-    hid.OnFatalError = [this](TBaseIO*, uint32_t code, uint32_t detail, const std::string& msg,
+    hid.OnFatalError = [this](hid::TBaseIO*, uint32_t code, uint32_t detail, const std::string& msg,
                               bool& raise) {
       Note([&] {
         fatal.push_back({code, detail, msg});
@@ -90,12 +91,7 @@ class EventRecorder {
 // Waits until no connection handle of the platform is held any more (the reader has let go).
 inline bool WaitForReleasedHandles(const sim::SimHidPlatform& platform,
                                    std::chrono::seconds timeout = std::chrono::seconds(10)) {
-  const auto until = std::chrono::steady_clock::now() + timeout;
-  while (platform.LiveConnectionHandles() != 0) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return WaitUntil([&] { return platform.LiveConnectionHandles() == 0; }, timeout);
 }
 
-}  // namespace quillet::hid::testing
+}  // namespace quillet::test

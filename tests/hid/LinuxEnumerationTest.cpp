@@ -10,13 +10,13 @@
 #include "hid/HidIO.h"
 #include "hid/LinuxHidPlatform.h"
 #include "sim/SimHidModels.h"
-#include "tests/hid/FakeHidTree.h"
 #include "tests/hid/HidTestSupport.h"
+#include "tests/support/FakeHidTree.h"
 
 namespace quillet::hid {
 namespace {
 
-using testing::FakeHidTree;
+using test::FakeHidTree;
 using Node = FakeHidTree::Node;
 
 const std::vector<uint8_t> kNumbered = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08,
@@ -200,7 +200,7 @@ TEST(LinuxOpen, ANodeTheUserMayNotOpenGivesTheSystemsText) {
     return -1;
   };
   THidIO hid(nullptr, std::make_shared<LinuxHidPlatform>(LinuxHidPaths{tree.Sys(), tree.Dev()}, ops));
-  testing::EventRecorder events;
+  test::EventRecorder events;
   events.Bind(hid);
   hid.Update();
   ASSERT_EQ(hid.GetDeviceCount(), 1);  // listing needs no permission

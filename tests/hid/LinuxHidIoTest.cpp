@@ -14,14 +14,14 @@
 #include "hid/HidIO.h"
 #include "hid/LinuxHidPlatform.h"
 #include "sim/SimHidModels.h"
-#include "tests/hid/FakeHidTree.h"
 #include "tests/hid/HidTestSupport.h"
+#include "tests/support/FakeHidTree.h"
 
 namespace quillet::hid {
 namespace {
 
-using testing::EventRecorder;
-using testing::FakeHidTree;
+using test::EventRecorder;
+using test::FakeHidTree;
 
 const std::vector<uint8_t> kNumbered33 = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08,
                                           0x85, 0x01, 0x95, 0x08, 0x81, 0x02, 0x85, 0x02, 0x95,

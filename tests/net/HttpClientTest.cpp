@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "net/HttpStatusText.h"
-#include "tests/net/EventLoopHelpers.h"
-#include "tests/net/LoopbackHttpServer.h"
+#include "tests/support/EventLoopHelpers.h"
+#include "tests/support/LoopbackHttpServer.h"
 
 namespace quillet {
 namespace {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "net/WorkerThreadWindow.h"
-#include "tests/net/EventLoopHelpers.h"
+#include "tests/support/EventLoopHelpers.h"
 
 namespace quillet {
 namespace {

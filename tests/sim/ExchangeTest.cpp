@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <random>
 
 #include "engine/Cpro.h"
 #include "sim/SimProgrammer.h"
-#include "tests/engine/EngineRecorder.h"
+#include "tests/support/EngineRecorder.h"
+#include "tests/support/Values.h"
 
 namespace quillet {
 namespace {
@@ -19,15 +19,9 @@ using ::testing::IsEmpty;
 using sim::SimProgrammer;
 using sim::SimProgrammerConfig;
 using sim::SimProgrammerFaults;
-using testing::EngineRecorder;
-using testing::Recorded;
-
-std::vector<uint8_t> RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<uint8_t> out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(gen());
-  return out;
-}
+using test::EngineRecorder;
+using test::RandomBytes;
+using test::Recorded;
 
 class Exchange {
  public:

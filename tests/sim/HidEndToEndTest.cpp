@@ -8,7 +8,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <random>
 #include <thread>
 
 #include "engine/Cpro.h"
@@ -17,16 +16,12 @@
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"
 #include "sim/SimProgrammer.h"
+#include "tests/support/Values.h"
 
 namespace quillet {
 namespace {
 
-std::vector<uint8_t> RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<uint8_t> out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(gen());
-  return out;
-}
+using test::RandomBytes;
 
 class EndToEnd : public ::testing::Test {
  protected:

@@ -11,14 +11,15 @@
 #include <QTemporaryDir>
 #include <cerrno>
 #include <cstring>
-#include <functional>
-#include <stdexcept>
 #include <string>
 
+#include "tests/support/Values.h"
 #include "widgets/HexEditor.h"
 
 namespace quillet::widgets {
 namespace {
+
+using test::ErrorOf;
 
 QByteArray Pattern(int size, int seed) {
   QByteArray bytes(size, '\0');
@@ -41,15 +42,6 @@ QByteArray ReadFile(const QString& path) {
 // Names in the folder, so a test sees stray temporary files.
 QStringList Entries(const QString& dir) {
   return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& error) {
-    return error.what();
-  }
-  return "<no error>";
 }
 
 class HexFileTest : public testing::Test {

@@ -1,4 +1,4 @@
-#include "tests/net/LoopbackHttpServer.h"
+#include "tests/support/LoopbackHttpServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,5 +1,5 @@
 #pragma once
-// Writes Intel HEX text for the converter's tests and benchmarks: single records with a right (or
+// Writes Intel HEX text for tests and benchmarks: single records with a right (or
 // deliberately wrong) checksum, and whole generated files from a seeded random generator.
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace quillet::hextest {
+namespace quillet::test {
 
 inline const std::string kEndRecord = ":00000001FF";
 
@@ -153,4 +153,4 @@ inline std::string Plain(std::uint32_t imageSize, std::uint32_t seed = 7) {
   return text + kEndRecord + "\r\n";
 }
 
-}  // namespace quillet::hextest
+}  // namespace quillet::test

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace quillet::hid::testing {
+namespace quillet::test {
 
 class FakeHidTree {
  public:
@@ -79,4 +79,4 @@ class FakeHidTree {
   int count_ = 0;
 };
 
-}  // namespace quillet::hid::testing
+}  // namespace quillet::test

@@ -1,6 +1,6 @@
 #pragma once
 // A fresh directory under the system temp directory, removed with everything in it at destruction,
-// and small whole-file helpers for the converter's tests.
+// and small whole-file helpers.
 
 #include <unistd.h>
 
@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quillet::hextest {
+namespace quillet::test {
 
 class TempDir {
  public:
@@ -48,4 +48,4 @@ inline std::vector<std::uint8_t> ReadFile(const std::filesystem::path& p) {
   return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-}  // namespace quillet::hextest
+}  // namespace quillet::test

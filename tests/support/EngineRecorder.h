@@ -8,7 +8,7 @@
 
 #include "engine/Cpro.h"
 
-namespace quillet::testing {
+namespace quillet::test {
 
 struct Recorded {
   enum Kind { Send, Event, AppendLog } kind;
@@ -63,4 +63,4 @@ class EngineRecorder {
   std::function<void(const uint8_t*, size_t)> forward;
 };
 
-}  // namespace quillet::testing
+}  // namespace quillet::test

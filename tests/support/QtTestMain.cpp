@@ -1,0 +1,34 @@
+// GoogleTest entry for the tests that need a Qt application on the main thread. The target that
+// compiles it picks the application (tests/support/CMakeLists.txt): QCoreApplication by default,
+// QApplication for widgets, or the window's own application for the window's tests.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#if defined(QUILLET_TEST_WINDOW_APPLICATION)
+#include "app/ErrorBox.h"
+using TestApplication = quillet::QuilletApplication;
+#elif defined(QUILLET_TEST_WIDGETS_APPLICATION)
+#include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+#if defined(QUILLET_TEST_WINDOW_APPLICATION)
+  // The window runs on a display when one is given (the hot key needs X11), else offscreen.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+#elif defined(QUILLET_TEST_WIDGETS_APPLICATION)
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
+  // The tests talk to servers on 127.0.0.1; a proxy from the caller's environment must not
+  // stand in between. Tests that exercise the environment set it themselves.
+  for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+    unsetenv(name);
+  TestApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
