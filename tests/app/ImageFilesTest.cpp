@@ -561,6 +561,9 @@ void AnswerNextFileDialog(std::function<void(QFileDialog&)> check, QString name)
     if (name.isEmpty()) {
       dialog->reject();
     } else {
+      // selectFile leaves the name field alone while it has the keyboard focus, which it gets
+      // once the dialog's window is active: the dialog would then be accepted with no name.
+      if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
       dialog->selectFile(name);
       static_cast<QDialog*>(dialog)->accept();  // public in QDialog, protected in QFileDialog
     }
