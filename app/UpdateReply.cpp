@@ -106,7 +106,7 @@ void CUpdateReplyHandler::HttpInfoDone(TComponent*, const std::string&, int32_t 
     const std::string versionText = TextOf(reply["version"]);
     const std::optional<int32_t> version = StrToInt(versionText);
     if (!version) throw ReplyError("version is not a whole number");
-    Log("\n" + TextOf(reply["des"]));
+    Log('\n' + TextOf(reply["des"]));
     if (*version <= kProgramVersion) return;
     const std::string downloadUrl = TextOf(reply["downloadurl"]);
     Log("\n\n新版本：" + versionText + "\n下载地址：" + downloadUrl + "\n更新时间：" +
