@@ -16,13 +16,13 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "hex/HexDigit.h"
 #include "widgets/HexEditorAccessible.h"
 #include "widgets/HexFile.h"
 
 namespace quillet::widgets {
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr int kFontPixels = 15;
 constexpr QChar kPlaceholder = QLatin1Char('.');
 
@@ -247,8 +247,8 @@ QString HexEditor::RowHexText(int row) const {
   for (int i = 0; i < count; ++i) {
     const auto byte = static_cast<unsigned char>(bytes[i]);
     if (i > 0) text += QLatin1Char(' ');
-    text += QLatin1Char(kHexDigits[byte >> 4]);
-    text += QLatin1Char(kHexDigits[byte & 0xF]);
+    text += QLatin1Char(kUpperHexDigits[byte >> 4]);
+    text += QLatin1Char(kUpperHexDigits[byte & 0xF]);
   }
   return text;
 }
@@ -357,8 +357,8 @@ void HexEditor::paintEvent(QPaintEvent* event) {
         }
       }
       QChar* hex = hexInk[ink].data() + column * 3;
-      hex[0] = QLatin1Char(kHexDigits[byte >> 4]);
-      hex[1] = QLatin1Char(kHexDigits[byte & 0xF]);
+      hex[0] = QLatin1Char(kUpperHexDigits[byte >> 4]);
+      hex[1] = QLatin1Char(kUpperHexDigits[byte & 0xF]);
       used[ink] = true;
       const int charInkIndex = charSpecial ? ink : kInkEven;
       charInk[charInkIndex][column] = DisplayChar(byte);
@@ -444,8 +444,8 @@ QString HexEditor::SelectionAsHexText() const {
   for (int i = 0; i < length; ++i) {
     const auto byte = static_cast<unsigned char>(data_[start + i]);
     if (i > 0) text += QLatin1Char(' ');
-    text += QLatin1Char(kHexDigits[byte >> 4]);
-    text += QLatin1Char(kHexDigits[byte & 0xF]);
+    text += QLatin1Char(kUpperHexDigits[byte >> 4]);
+    text += QLatin1Char(kUpperHexDigits[byte & 0xF]);
   }
   return text;
 }
@@ -518,7 +518,7 @@ bool HexEditor::TypeText(const QString& text) {
     const int offset = cursor_;
     const auto old = static_cast<unsigned char>(data_[offset]);
     if (field_ == HexField::kHex) {
-      const int digit = QStringLiteral("0123456789abcdef").indexOf(c.toLower());
+      const int digit = HexDigitValue(c.toLatin1());  // 0 for a character outside Latin-1: no digit
       if (digit < 0) break;
       const unsigned char value = nibble_ == 0 ? static_cast<unsigned char>((digit << 4) | (old & 0x0F))
                                                : static_cast<unsigned char>((old & 0xF0) | digit);
