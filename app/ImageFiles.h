@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/ImageFileKind.h"
+#include "engine/AppendLog.h"
 #include "engine/Cpro.h"
 
 class QLineEdit;

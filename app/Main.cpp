@@ -76,20 +76,22 @@ QPushButton* Button(QWidget* parent, const char* name, const char* caption, int 
 TForm1::TForm1(Settings settings, QWidget* parent)
     : QWidget(parent),
       settings_(std::move(settings)),
-      hid_(std::make_unique<hid::THidIO>(nullptr, settings_.backend.platform)),
       updateQuery_(HttpInfo, [this](const std::string& m) { AppendLog(m); },
                    settings_.updateServiceHost) {
   BuildIspPage();
   BuildHexPage();
   BuildAboutPage();
   SetTabOrder();
+  ProgrammerHost host;
+  host.appendLog = [this](const std::string& m) { AppendLog(m); };
+  host.post = [this](std::function<void()> call) {
+    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+  };
+  host.startTimer = [this](std::chrono::milliseconds delay) { tmrTimeout->start(delay); };
+  host.stopTimer = [this] { tmrTimeout->stop(); };
+  programmer_ = std::make_unique<Programmer>(settings_.backend.platform, std::move(host));
   BindImageFiles();
-  console_ = std::make_unique<ProgrammerConsole>(
-      engine_, *hid_, static_cast<ConsoleView&>(*this),
-      ConsoleHost{[this](const std::string& m) { AppendLog(m); },
-                  [this](std::function<void()> call) {
-                    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
-                  }});
+  console_ = std::make_unique<ProgrammerConsole>(*programmer_, static_cast<ConsoleView&>(*this));
   BindLog();
   BindHandlers();
   WatchDeviceChanges();
@@ -100,7 +102,7 @@ TForm1::TForm1(Settings settings, QWidget* parent)
 TForm1::~TForm1() {
   hotKey_.reset();
   // The reader calls into the console and the log: it must be gone before either.
-  hid_.reset();
+  programmer_.reset();
   log_.Detach();
 }
 
@@ -228,7 +230,7 @@ void TForm1::BindLog() {
 // Holds ImagePath, empty until a file is loaded.
 void TForm1::BindImageFiles() {
   imageFiles_ = std::make_unique<ImageFiles>(
-      engine_, *HexEditor, *edtFile, *edtFlashSize, [this](const std::string& m) { AppendLog(m); },
+      programmer_->Engine(), *HexEditor, *edtFile, *edtFlashSize, [this](const std::string& m) { AppendLog(m); },
       settings_.positionalArguments, ImageFiles::DefaultDialogs(this));
 }
 
@@ -238,7 +240,7 @@ void TForm1::BindHandlers() {
   connect(cbbDev, &QComboBox::editTextChanged, this, EventHandler([this] { cbbDevChange(); }));
   connect(btnDect, &QPushButton::clicked, this, EventHandler([this] { btnDectClick(); }));
   connect(btnRead, &QPushButton::clicked, this, EventHandler([this] { btnReadClick(); }));
-  connect(BtnAuto, &QPushButton::clicked, this, EventHandler([this] { BtnAutoClick(); }));
+  connect(BtnAuto, &QPushButton::clicked, this, EventHandler([this] { WriteButtonClick(); }));
   connect(BtnLoadFile, &QPushButton::clicked, this,
           EventHandler([this] { imageFiles_->BtnLoadFileClick(); }));
   connect(btnSetFlashSize, &QPushButton::clicked, this,
@@ -275,7 +277,7 @@ void TForm1::PlaceOnScreen() {
 // ---- start-up and shutdown ------------------------------------------------------------------
 
 void TForm1::FormCreate() {
-  console_->UpdateUsbBridge();
+  console_->Rescan();
   RegisterHotKey();
   AppendVersionToCaption();
   updateQuery_.QueryVersionInfo();
@@ -298,7 +300,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::FormClose() {
   if (hotKey_) hotKey_->Unregister();
-  hid_->SetActive(false);
+  programmer_->Close();
 }
 
 // ---- handlers -------------------------------------------------------------------------------
@@ -321,7 +323,7 @@ void TForm1::btnDectClick() { console_->Detect(); }
 
 void TForm1::btnReadClick() { console_->Read(CheckedFlags()); }
 
-void TForm1::BtnAutoClick() {
+void TForm1::WriteButtonClick() {
   console_->Write(CheckedFlags(), chkReload->isChecked(), imageFiles_->ImagePath());
 }
 
@@ -380,10 +382,6 @@ void TForm1::ShowReadBack(const std::vector<uint8_t>& flash) {
 }
 
 uint32_t TForm1::ImageSize() const { return static_cast<uint32_t>(HexEditor->GetDataSize()); }
-
-void TForm1::StartWatchdogTimer(std::chrono::milliseconds delay) { tmrTimeout->start(delay); }
-
-void TForm1::StopWatchdogTimer() { tmrTimeout->stop(); }
 
 void TForm1::LoadImageFile(const std::string& path) { imageFiles_->LoadImageFile(path); }
 

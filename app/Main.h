@@ -1,7 +1,8 @@
 #pragma once
-// TForm1: the main window. It builds the controls, owns the engine, the HID connection, the
-// console that drives them, the watchdog timer, the hot key and the update query, and binds the
-// console to the controls. The console's logic lives in ProgrammerConsole; this class only wires.
+// TForm1: the main window. It builds the controls, owns the programmer (its engine and HID
+// connection), the console that drives it, the watchdog timer, the hot key and the update query,
+// and binds the console to the controls. The logic lives in the programmer layer; this class
+// only wires.
 
 #include <QWidget>
 #include <memory>
@@ -9,14 +10,15 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ActivityLog.h"
 #include "app/HidBackend.h"
 #include "app/ImageFiles.h"
-#include "app/ProgrammerConsole.h"
 #include "app/UpdateQuery.h"
 #include "engine/Cpro.h"
 #include "hid/HidIO.h"
 #include "net/HttpClient.h"
+#include "programmer/ActivityLog.h"
+#include "programmer/Programmer.h"
+#include "programmer/ProgrammerConsole.h"
 
 class QCheckBox;
 class QComboBox;
@@ -55,8 +57,8 @@ class TForm1 : public QWidget, private ConsoleView {
   void AppendLog(std::string_view message);
   void LoadImageFile(const std::string& path) override;
 
-  CPro& Engine() { return engine_; }
-  hid::THidIO& HidIO1() { return *hid_; }
+  CPro& Engine() { return programmer_->Engine(); }
+  hid::THidIO& HidIO1() { return programmer_->Connection(); }
   const std::string& ImagePath() const { return imageFiles_->ImagePath(); }
 
   // ISP page.
@@ -121,7 +123,7 @@ class TForm1 : public QWidget, private ConsoleView {
   void cbbDevChange();
   void btnDectClick();
   void btnReadClick();
-  void BtnAutoClick();
+  void WriteButtonClick();
   void RichEdit1DblClick();
   void TabSheet3Show();
   void DeviceChangeReady();
@@ -134,13 +136,10 @@ class TForm1 : public QWidget, private ConsoleView {
   void SetProgressPosition(int position) override;
   void ShowReadBack(const std::vector<uint8_t>& flash) override;
   uint32_t ImageSize() const override;
-  void StartWatchdogTimer(std::chrono::milliseconds delay) override;
-  void StopWatchdogTimer() override;
 
   Settings settings_;
   ActivityLog log_;
-  CPro engine_;
-  std::unique_ptr<hid::THidIO> hid_;
+  std::unique_ptr<Programmer> programmer_;
   std::unique_ptr<ProgrammerConsole> console_;
   std::unique_ptr<ImageFiles> imageFiles_;
   std::unique_ptr<GlobalHotKey> hotKey_;

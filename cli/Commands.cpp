@@ -18,7 +18,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/ActivityLog.h"
+#include "programmer/ActivityLog.h"
 #include "app/HidBackend.h"
 #include "app/ImageFileKind.h"
 #include "app/Version.h"

@@ -1,7 +1,6 @@
 #include "engine/Cpro.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -29,17 +28,8 @@ void CPro::SetEngineEvent(EngineEventHook hook) {
   engineEvent_ = std::move(hook);
 }
 
-void CPro::SetAppendLog(AppendLogHook hook) {
-  Guard lock(mutex_);
-  appendLog_ = std::move(hook);
-}
-
-void CPro::Log(const char* text) {
-  if (appendLog_) appendLog_(text);
-}
-
-void CPro::Emit(int code, const void* payload) {
-  if (engineEvent_) engineEvent_(code, payload);
+void CPro::Emit(const EngineEvent& event) {
+  if (engineEvent_) engineEvent_(event);
 }
 
 bool CPro::Send(Lock& lock, const uint8_t* bytes, size_t length) {
@@ -57,7 +47,7 @@ bool CPro::Send(Lock& lock, const uint8_t* bytes, size_t length) {
 
 bool CPro::Connect() {
   Lock lock(mutex_);
-  Log("连接编程器");
+  Emit(ConnectEvent{});
   state_ = Idle;
   request_.bytes = ConnectRequest::kBytes;
   return Send(lock, request_.bytes.data(), request_.bytes.size());
@@ -72,7 +62,7 @@ void CPro::SelectChip(std::string_view name) {
       return;
     }
   }
-  Log("未知芯片类型！");
+  Emit(UnknownChipEvent{std::string(name)});
 }
 
 bool CPro::SendTask() {
@@ -107,38 +97,38 @@ void CPro::HandleReadData(const uint8_t* p) {
       static_cast<size_t>(received_) + kPayloadSize > kImageBufferSize) {
     state_ = Idle;
   }
-  const int32_t count = received_;
-  Emit(EVT_READ_PROGRESS, &count);
+  Emit(ReadProgressEvent{received_});
 }
 
 void CPro::HandleReply(Lock& lock, const uint8_t* p) {
   const uint8_t b = p[0];
-  char text[96];
   if (b & OP_FAIL) {
-    std::snprintf(text, sizeof text, "操作失败:%02X  %02X", b, b & OP_FAIL);
-    Emit(EVT_LOG, text);
+    Emit(FailureReplyEvent{b});
     return;
   }
   switch (b & ~OP_FAIL) {
-    case OP_CONNECT:
-      Emit(EVT_IDENTITY, p);
+    case OP_CONNECT: {
+      IdentityEvent identity;
+      std::copy_n(p, identity.reply.size(), identity.reply.begin());
+      identity.request = request_;
+      Emit(identity);
       break;
+    }
     case OP_READ:
-      std::snprintf(text, sizeof text, "开始读FLASH...%u", task_.Size());
-      Emit(EVT_LOG, text);
+      Emit(ReadStartEvent{task_.Size()});
       received_ = 0;
       state_ = ReadStream;
       break;
     case OP_WRITE:
       received_ = 0;
-      Log("开始写FLASH");
+      Emit(WriteStartEvent{task_.Size()});
       StreamImage(lock);
       break;
     case OP_VERIFY:
       CheckVerify(p[1]);
       break;
     default:
-      Emit(EVT_LOG, "未知操作");
+      Emit(UnknownReplyEvent{b});
       break;
   }
 }
@@ -154,27 +144,18 @@ void CPro::StreamImage(Lock& lock) {
   for (int32_t s = 0; s < size && s + chunk <= limit;) {
     if (!Send(lock, writeImage_.get() + s, static_cast<size_t>(chunk))) {
       // Reported as a failure and never as complete: the chip holds part of the image at most.
-      char text[128];
-      std::snprintf(text, sizeof text, "写FLASH失败：第%d个数据包（共%lld个）未被编程器接收", s / chunk + 1,
-                    static_cast<long long>(reports));
-      Emit(EVT_LOG, text);
+      Emit(StreamStoppedEvent{s / chunk + 1, reports});
       return;
     }
     s += chunk;
-    Emit(EVT_WRITE_PROGRESS, &s);
+    Emit(WriteProgressEvent{s});
   }
 }
 
 void CPro::CheckVerify(uint8_t deviceChecksum) {
   const size_t count = std::min<size_t>(task_.Size(), kImageBufferSize);
   const uint8_t local = XorChecksum(writeImage_.get(), count);
-  const int32_t agree = local == deviceChecksum ? 1 : 0;
-  Emit(EVT_VERIFY, &agree);
-  if (!agree) {
-    char text[96];
-    std::snprintf(text, sizeof text, "本地校验：%d 设备端校验：%d", local, deviceChecksum);
-    Emit(EVT_LOG, text);
-  }
+  Emit(VerifyEvent{local == deviceChecksum, local, deviceChecksum});
 }
 
 int32_t CPro::Received() const {

@@ -1,12 +1,12 @@
 #pragma once
 // The protocol engine between the operator console and the programmer. Bytes leave through the
 // SendReport hook, payloads enter through HandleReport, and everything the operator is to see
-// leaves as an engine event or a log line. It holds no window and no device.
+// leaves as a typed engine event (engine/EngineEvent.h). It holds no window, no device and no text.
 //
 // Threads: HandleReport runs on the HID reader thread, the other operations on the UI thread.
 // One recursive lock guards all state. It is never held while a report is sent, since a send may
 // wait for the device, so a UI-thread call waits for the reader for at most one report's handling.
-// Events and log lines are raised with the lock held, so a hook may read the engine (for example
+// Events are raised with the lock held, so a hook may read the engine (for example
 // the task's Size) but must never wait for the UI thread: hand the effect over to it and return.
 
 #include <cstddef>
@@ -18,18 +18,10 @@
 #include <string_view>
 #include <type_traits>
 
-#include "engine/AppendLog.h"
+#include "engine/EngineEvent.h"
 #include "engine/Wire.h"
 
 namespace quillet {
-
-enum EngineEventCode : int {
-  EVT_LOG = 0,             // payload: const char*, zero-terminated
-  EVT_IDENTITY = 1,        // payload: const uint8_t*, the 64-byte identity reply
-  EVT_READ_PROGRESS = 5,   // payload: const int32_t*, bytes received so far
-  EVT_WRITE_PROGRESS = 6,  // payload: const int32_t*, image bytes sent so far
-  EVT_VERIFY = 7,          // payload: const int32_t*, 1 when the checksums agree, else 0
-};
 
 enum EngineState : uint8_t { Idle = 0, ReadStream = 2 };
 
@@ -37,8 +29,7 @@ class CPro {
  public:
   // False when the report did not reach the device (closed connection, a write that timed out).
   using SendReportHook = std::function<bool(const uint8_t* bytes, size_t length)>;
-  // The payload is valid only during the call.
-  using EngineEventHook = std::function<void(int code, const void* payload)>;
+  using EngineEventHook = std::function<void(const EngineEvent& event)>;
 
   CPro();
   virtual ~CPro();
@@ -57,7 +48,6 @@ class CPro {
     }));
   }
   void SetEngineEvent(EngineEventHook hook);
-  void SetAppendLog(AppendLogHook hook);
 
   // Each returns whether its report reached the device.
   bool Connect();
@@ -82,8 +72,7 @@ class CPro {
  private:
   using Lock = std::unique_lock<std::recursive_mutex>;
 
-  void Log(const char* text);           // through the AppendLog hook
-  void Emit(int code, const void* payload);
+  void Emit(const EngineEvent& event);
   bool Send(Lock& lock, const uint8_t* bytes, size_t length);  // unlocks for the send
   void HandleReadData(const uint8_t* payload);
   void HandleReply(Lock& lock, const uint8_t* payload);
@@ -100,7 +89,6 @@ class CPro {
   EngineState state_ = Idle;
   SendReportHook sendReport_;
   EngineEventHook engineEvent_;
-  AppendLogHook appendLog_;
 };
 
 }  // namespace quillet

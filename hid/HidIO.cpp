@@ -1,5 +1,7 @@
 #include "hid/HidIO.h"
 
+#include <cerrno>
+
 namespace quillet::hid {
 namespace {
 
@@ -252,12 +254,23 @@ void THidIO::AllocateReportBuffers(const THidDevice& record) {
   feature_ = ReportBuffer(featureLength_);
 }
 
-bool THidIO::WriteReport(const void* buffer, unsigned size) {
+bool THidIO::WriteReport(const void* buffer, unsigned size, WriteFailure* why) {
+  const auto fail = [why](WriteFailure failure) {
+    if (why) *why = failure;
+    return false;
+  };
   const std::shared_ptr<IHidHandle> handle = CurrentHandle();
-  if (!handle || !buffer) return false;
-  return handle->Write(static_cast<const uint8_t*>(buffer), size,
-                       std::chrono::milliseconds(WriteTimeout))
-             .status == HidIoResult::Ok;
+  if (!handle) return fail(WriteFailure::Gone);
+  if (!buffer) return fail(WriteFailure::Other);
+  const HidIoResult r = handle->Write(static_cast<const uint8_t*>(buffer), size,
+                                      std::chrono::milliseconds(WriteTimeout));
+  if (r.status == HidIoResult::Ok) {
+    if (why) *why = WriteFailure::None;
+    return true;
+  }
+  if (r.status == HidIoResult::Cancelled || r.error == ENODEV || r.error == EIO)
+    return fail(WriteFailure::Gone);
+  return fail(r.error == ETIMEDOUT ? WriteFailure::TimedOut : WriteFailure::Other);
 }
 
 bool THidIO::ReadReport(void* buffer, unsigned size) {

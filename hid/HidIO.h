@@ -16,6 +16,14 @@
 
 namespace quillet::hid {
 
+// Why a report write failed.
+enum class WriteFailure {
+  None,
+  Gone,      // the connection is closed or closing, or the device went away
+  TimedOut,  // the device did not take it within WriteTimeout
+  Other,
+};
+
 class THidIO : public TBaseIO {
  public:
   THidIO(TComponent* owner, std::shared_ptr<IHidPlatform> platform);
@@ -45,7 +53,8 @@ class THidIO : public TBaseIO {
   // Writes one output report, report ID byte first, and returns once the device has taken it.
   // False at once when the connection is not open; false when the write fails, when the
   // connection closes meanwhile, or when the device has not taken it within WriteTimeout.
-  bool WriteReport(const void* buffer, unsigned size);
+  // With `why`, a failure also says whether the device is gone, was too slow, or refused it.
+  bool WriteReport(const void* buffer, unsigned size, WriteFailure* why = nullptr);
   // One synchronous read; false when the connection is not open or the read fails.
   bool ReadReport(void* buffer, unsigned size);
   // WriteReport under other names: the data as one report, nothing for an empty string.

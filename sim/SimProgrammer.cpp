@@ -123,7 +123,7 @@ void SimProgrammer::OnImageReport(const uint8_t* payload) {
   }
   ApplyStuckCells();
   writeOffset_ += kPayloadSize;
-  if (--imageReportsLeft_ > 0 || !writeVerify_) return;
+  if (--imageReportsLeft_ > 0 || !writeVerify_ || config_.faults.withholdChecksum) return;
   if (config_.faults.verifyReply) {
     QueuePayload({config_.faults.verifyReply});
     return;

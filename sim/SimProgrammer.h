@@ -41,6 +41,8 @@ struct SimProgrammerFaults {
   bool wrongCheckWord = false;
   // Send a verify checksum that differs from the one over the flash.
   bool corruptChecksum = false;
+  // Take the whole image and never send the verify reply.
+  bool withholdChecksum = false;
   // Worn flash: a write there verifies wrong, and a read shows what the cells really hold.
   std::vector<SimStuckCell> stuckCells{};
 };

@@ -9,7 +9,7 @@ namespace {
 
 void BM_ReadBackPayload(benchmark::State& state) {
   CPro engine;
-  engine.SetEngineEvent([](int, const void*) {});
+  engine.SetEngineEvent([](const EngineEvent&) {});
   engine.EditTask([](ProgrammerTask& t) { FillTask(t, OP_READ, {}, 32768); });
   const uint8_t start[kPayloadSize] = {OP_READ};
   uint8_t data[kPayloadSize];
@@ -32,8 +32,7 @@ void BM_WriteImageReport(benchmark::State& state) {
   CPro engine;
   int64_t reports = 0;
   engine.SetSendReport([&](const uint8_t* bytes, size_t) { benchmark::DoNotOptimize(bytes); ++reports; });
-  engine.SetEngineEvent([](int, const void*) {});
-  engine.SetAppendLog([](const std::string&) {});
+  engine.SetEngineEvent([](const EngineEvent&) {});
   engine.EditTask([&](ProgrammerTask& t) { FillTask(t, OP_WRITE, {}, size); });
   const uint8_t ready[kPayloadSize] = {OP_WRITE};
   for (auto _ : state) engine.HandleReport(ready, sizeof ready);

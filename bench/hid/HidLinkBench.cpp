@@ -65,10 +65,11 @@ class Link {
       const auto report = FrameOutputReport(bytes, length);
       hid_.WriteReport(report.data(), static_cast<unsigned>(report.size()));
     });
-    engine_.SetEngineEvent([this](int code, const void* payload) {
-      if (code != EVT_READ_PROGRESS && code != EVT_VERIFY) return;
+    engine_.SetEngineEvent([this](const EngineEvent& e) {
+      const auto* read = std::get_if<ReadProgressEvent>(&e);
+      if (!read && !std::holds_alternative<VerifyEvent>(e)) return;
       std::lock_guard lock(mutex_);
-      if (code == EVT_READ_PROGRESS) readProgress_ = *static_cast<const int32_t*>(payload);
+      if (read) readProgress_ = read->received;
       else ++verdicts_;
       changed_.notify_all();
     });

@@ -49,7 +49,9 @@ class Window : public WindowFixture {
 // ---- start-up -------------------------------------------------------------------------------
 
 TEST_F(Window, StartsWithTheProgrammerConnectedAndTheVersionInTheCaption) {
-  AttachProgrammer();
+  // The reply is paced so that the hot key's refusal, logged right after the connect request,
+  // comes before it however busy the machine is.
+  AttachProgrammer({}, std::chrono::milliseconds(50));
   Open();
   ASSERT_TRUE(WaitForMessage("芯片已连接！"));
   // Offscreen has no global hot keys: the refusal follows the connection lines.
@@ -361,6 +363,23 @@ TEST_F(Window, AStalledReadTimesOutWithWhatArrived) {
   ASSERT_TRUE(WaitForMessage("操作超时 1024  16384"));
   EXPECT_EQ(form->Engine().State(), Idle);
   EXPECT_EQ(form->HexEditor->GetDataSize(), 0);
+}
+
+// A programmer that takes the whole image and never sends its checksum: the write is guarded as
+// a read is, and its timeout is logged.
+TEST_F(Window, AWriteWhoseChecksumNeverComesTimesOut) {
+  sim::SimProgrammerConfig config;
+  config.faults.withholdChecksum = true;
+  AttachProgrammer(config);
+  Open();
+  ASSERT_TRUE(WaitForMessage("芯片已连接！"));
+  ClearLog();
+  LoadImage(RandomBytes(1000, 4));
+  form->chkReload->setChecked(false);
+  form->BtnAuto->click();
+  ASSERT_TRUE(WaitForMessage("操作超时 0  1000"));
+  EXPECT_THAT(Messages(), ElementsAre("写FLASH", "开始写FLASH", "写FLASH完成", "操作超时 0  1000"));
+  EXPECT_FALSE(form->tmrTimeout->isActive());
 }
 
 // ---- log ------------------------------------------------------------------------------------

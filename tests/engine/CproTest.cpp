@@ -372,10 +372,13 @@ TEST_P(RefusedReportTest, StopsTheStreamAndNeverReportsItComplete) {
   int attempts = 0;
   std::vector<int32_t> progress;
   std::vector<std::string> lines;
+  test::EngineRecorder rec{engine};
   engine.SetSendReport([&](const uint8_t*, size_t) { return attempts++ != c.refusedReport; });
-  engine.SetEngineEvent([&](int code, const void* payload) {
-    if (code == EVT_WRITE_PROGRESS) progress.push_back(*static_cast<const int32_t*>(payload));
-    if (code == EVT_LOG) lines.emplace_back(static_cast<const char*>(payload));
+  engine.SetEngineEvent([&](const EngineEvent& e) {
+    rec.Record(e);
+    const auto& last = rec.trail.back();
+    if (last.kind == test::Recorded::Event && last.code == EVT_WRITE_PROGRESS) progress.push_back(last.value);
+    if (last.kind == test::Recorded::Event && last.code == EVT_LOG) lines.push_back(last.text);
   });
   engine.EditTask([](ProgrammerTask& t) { FillTask(t, OP_WRITE, {}, 16384); });
   const uint8_t ready[64] = {OP_WRITE};
@@ -498,8 +501,8 @@ TEST(EngineWithoutHooksTest, EveryOperationIsSafe) {
 TEST(EngineThreadsTest, HooksMayReadTheEngineWhileItHoldsItsLock) {
   CPro engine;
   std::vector<uint32_t> sizesSeen;
-  engine.SetEngineEvent([&](int code, const void*) {
-    if (code == EVT_READ_PROGRESS) sizesSeen.push_back(engine.Task().Size());
+  engine.SetEngineEvent([&](const EngineEvent& e) {
+    if (std::holds_alternative<ReadProgressEvent>(e)) sizesSeen.push_back(engine.Task().Size());
   });
   engine.EditTask([](ProgrammerTask& t) { FillTask(t, OP_READ, {}, 128); });
   const uint8_t start[64] = {OP_READ};
@@ -552,8 +555,8 @@ TEST(EngineThreadsTest, ReaderAndUiThreadsUseTheEngineAtOnce) {
   std::atomic<int> sent{0};
   std::atomic<int> progress{0};
   engine.SetSendReport([&](const uint8_t*, size_t) { sent.fetch_add(1, std::memory_order_relaxed); });
-  engine.SetEngineEvent([&](int code, const void*) {
-    if (code == EVT_READ_PROGRESS) progress.fetch_add(1, std::memory_order_relaxed);
+  engine.SetEngineEvent([&](const EngineEvent& e) {
+    if (std::holds_alternative<ReadProgressEvent>(e)) progress.fetch_add(1, std::memory_order_relaxed);
   });
   engine.EditTask([](ProgrammerTask& t) { FillTask(t, OP_READ, {}, 16384); });
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/Cpro.h"
+#include "programmer/LogText.h"
 #include "engine/Wire.h"
 #include "hid/HidIO.h"
 #include "sim/SimHidModels.h"
@@ -35,17 +36,17 @@ class EndToEnd : public ::testing::Test {
       const auto report = FrameOutputReport(bytes, length);
       if (!hid.WriteReport(report.data(), static_cast<unsigned>(report.size()))) ++failedWrites;
     });
-    engine.SetEngineEvent([this](int code, const void* payload) {
+    engine.SetEngineEvent([this](const EngineEvent& e) {
       std::lock_guard lock(mutex);
-      if (code == EVT_READ_PROGRESS) readProgress = *static_cast<const int32_t*>(payload);
-      if (code == EVT_WRITE_PROGRESS) writeProgress = *static_cast<const int32_t*>(payload);
-      if (code == EVT_VERIFY) verdicts.push_back(*static_cast<const int32_t*>(payload));
-      if (code == EVT_IDENTITY) ++identities;
+      if (auto* p = std::get_if<ReadProgressEvent>(&e)) readProgress = p->received;
+      if (auto* p = std::get_if<WriteProgressEvent>(&e)) writeProgress = p->sent;
+      if (auto* p = std::get_if<VerifyEvent>(&e)) verdicts.push_back(p->agree ? 1 : 0);
+      if (std::holds_alternative<IdentityEvent>(e)) ++identities;
+      // The lines the engine raised around its own steps.
+      if (std::holds_alternative<ConnectEvent>(e) || std::holds_alternative<WriteStartEvent>(e) ||
+          std::holds_alternative<UnknownChipEvent>(e))
+        for (auto& line : logtext::LinesOf(e)) log.push_back(line);
       changed.notify_all();
-    });
-    engine.SetAppendLog([this](const std::string& text) {
-      std::lock_guard lock(mutex);
-      log.push_back(text);
     });
     hid.OnClose = [this](hid::TBaseIO*) {
       std::lock_guard lock(mutex);

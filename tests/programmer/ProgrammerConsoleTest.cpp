@@ -1,4 +1,4 @@
-#include "app/ProgrammerConsole.h"
+#include "programmer/ProgrammerConsole.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <numeric>
 
-#include "tests/app/ConsoleFixture.h"
+#include "tests/programmer/ConsoleFixture.h"
 #include "tests/support/Values.h"
 
 namespace quillet {
@@ -30,7 +30,7 @@ class Discovery : public ConsoleFixture {};
 
 TEST_F(Discovery, AProgrammerPresentIsOpenedAndAskedWhoItIs) {
   AttachProgrammer();
-  console->UpdateUsbBridge();
+  console->Rescan();
   ASSERT_TRUE(WaitForLine("芯片已连接！"));
   Pump();
   EXPECT_THAT(Lines(), ElementsAre("HID 设备已打开", kOpenedLine, "连接编程器",
@@ -44,7 +44,7 @@ TEST_F(Discovery, AProgrammerPresentIsOpenedAndAskedWhoItIs) {
 }
 
 TEST_F(Discovery, NoProgrammerMeansNoLineAndButtonsAsTheyWere) {
-  console->UpdateUsbBridge();
+  console->Rescan();
   Pump();
   EXPECT_THAT(Lines(), IsEmpty());
   EXPECT_FALSE(hid.GetActive());
@@ -64,7 +64,7 @@ TEST_P(ForeignDevice, IsNeverOpened) {
   config.vendorId = GetParam().vendor;
   config.productId = GetParam().product;
   platform->Attach(config);
-  console->UpdateUsbBridge();
+  console->Rescan();
   EXPECT_FALSE(hid.GetActive());
   EXPECT_THAT(Lines(), IsEmpty());
 }
@@ -79,7 +79,7 @@ TEST_F(Discovery, ADeviceHeldByAnotherProcessNeverMatches) {
   auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
   config.heldByOtherProcess = true;
   platform->Attach(config);
-  console->UpdateUsbBridge();
+  console->Rescan();
   EXPECT_FALSE(hid.GetActive());
   EXPECT_THAT(Lines(), IsEmpty());
 }
@@ -88,13 +88,13 @@ TEST_F(Discovery, AnEmptySerialLeavesOneTrailingBlank) {
   auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
   config.serial.clear();
   platform->Attach(config);
-  console->UpdateUsbBridge();
+  console->Rescan();
   EXPECT_TRUE(Logged("编程器已打开nRF24LE1/LU1 Programmer "));
 }
 
 TEST_F(Discovery, UnplugClosesOnceAndReplugConnectsAgain) {
   AttachProgrammer({}, 1ms);
-  console->UpdateUsbBridge();
+  console->Rescan();
   ASSERT_TRUE(WaitForLine("芯片已连接！"));
   console->Read(kDefaultFlags);
   ASSERT_TRUE(WaitUntil([&] { return engine.Received() >= 1024; }));
@@ -119,7 +119,7 @@ TEST_F(Discovery, UnplugClosesOnceAndReplugConnectsAgain) {
 
 TEST_F(Discovery, AnotherDeviceComingWhileConnectedOnlyAddsTheChangeLine) {
   AttachProgrammer();
-  console->UpdateUsbBridge();
+  console->Rescan();
   ASSERT_TRUE(WaitForLine("芯片已连接！"));
   ClearLines();
   platform->Attach(sim::SimHidDeviceConfig{});
@@ -134,7 +134,7 @@ TEST_F(Discovery, AnOpenRefusedForPermissionRaisesTheSystemMessageWithTheAccessH
                           hid::HidAccess::WriteOnly, hid::HidAccess::None};
   platform->Attach(config);
   try {
-    console->UpdateUsbBridge();
+    console->Rescan();
     FAIL() << "the open failure was swallowed";
   } catch (const hid::EHidError& e) {
     EXPECT_THAT(e.what(), ::testing::StartsWith("Permission denied"));
@@ -162,7 +162,7 @@ TEST_P(Detect, LogsTheIdentityCheckAndStopsTheWatchdog) {
   config.chipConnected = c.chipConnected;
   config.faults.wrongCheckWord = c.wrongCheckWord;
   AttachProgrammer(config);
-  console->UpdateUsbBridge();
+  console->Rescan();
   ASSERT_TRUE(WaitForLine(c.lines.back()));
   ClearLines();
 
@@ -202,7 +202,7 @@ TEST_P(Read, EndsWithTheWholeFlashInTheViewAndTheBarOneReportShort) {
   AttachProgrammer(config);
   const auto flash = RandomBytes(c.flashSize, c.flashSize);
   programmer->SetFlash(flash);
-  console->UpdateUsbBridge();
+  console->Rescan();
   ASSERT_TRUE(WaitForLine("芯片已连接！"));
   console->SelectChip(c.chip, true);
   ClearLines();
@@ -245,7 +245,7 @@ class Write : public ConsoleFixture {
  protected:
   void Connect(sim::SimProgrammerConfig config = {}, std::chrono::microseconds pacing = {}) {
     AttachProgrammer(config, pacing);
-    console->UpdateUsbBridge();
+    console->Rescan();
     ASSERT_TRUE(WaitForLine("芯片已连接！"));
     ClearLines();
   }
@@ -267,7 +267,9 @@ TEST_F(Write, VerifiedWriteProgramsTheImageAndReportsSuccess) {
   EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
   EXPECT_EQ(view.progressMax, 1000);
   EXPECT_EQ(view.progress, 960);  // the last report's count is the size, which moves no bar
-  EXPECT_THAT(view.timerStarts, IsEmpty());  // Write arms no watchdog
+  // The write was guarded from its task to the programmer's checksum, and is over.
+  EXPECT_THAT(view.timerStarts, ElementsAre(2000ms));
+  ASSERT_TRUE(WaitUntil([&] { return !console->Watchdog().Running(); }));
 }
 
 TEST_F(Write, AChecksumTheProgrammerGetsWrongIsReportedAsAFailedVerify) {
@@ -315,7 +317,7 @@ TEST_P(WriteRefusal, LogsWhyAndSendsNothing) {
   auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
   config.model = model;
   const std::string node = platform->Attach(config);
-  console->UpdateUsbBridge();
+  console->Rescan();
   ASSERT_TRUE(hid.GetActive());
   const auto written = [&] {
     size_t n = 0;
@@ -393,7 +395,7 @@ TEST_F(Watchdog, AStalledReadReportsWhatArrivedAndReturnsTheEngineToIdle) {
   sim::SimProgrammerConfig config;
   config.faults.stallAfterDataReports = 16;
   AttachProgrammer(config);
-  console->UpdateUsbBridge();
+  console->Rescan();
   ASSERT_TRUE(WaitForLine("芯片已连接！"));
   ClearLines();
 
@@ -429,7 +431,7 @@ TEST_F(Watchdog, EveryInputReportRestartsARunningCountdownOnly) {
 // behind that later reports a timeout for an operation that finished.
 TEST_F(Watchdog, AReplyHandledBeforeTheHandlerReturnsLeavesNoCountdown) {
   AttachProgrammer();
-  console->UpdateUsbBridge();
+  console->Rescan();
   ASSERT_TRUE(WaitForLine("芯片已连接！"));
   ASSERT_TRUE(WaitUntil([&] { return !console->Watchdog().Running(); }));
   // Each request returns only once the reader has handled the reply to it: as fast as a device
@@ -454,7 +456,7 @@ TEST_F(Watchdog, AFailureReplyToAReadLeavesTheWatchdogToReportIt) {
   sim::SimProgrammerConfig config;
   config.faults.readReply = 0x85;
   AttachProgrammer(config);
-  console->UpdateUsbBridge();
+  console->Rescan();
   ASSERT_TRUE(WaitForLine("芯片已连接！"));
   ClearLines();
   console->Read(kDefaultFlags);
@@ -474,60 +476,15 @@ TEST_F(Discovery, AFilterPicksOneOfSeveralProgrammersOrNone) {
     platform->Attach(config);
   }
   console->SetProgrammerFilter([](const hid::THidDevice& d) { return d.SerialNumber == "SIM000003"; });
-  console->UpdateUsbBridge();
+  console->Rescan();
   EXPECT_FALSE(hid.GetActive());
   EXPECT_THAT(Lines(), IsEmpty());
 
   console->SetProgrammerFilter([](const hid::THidDevice& d) { return d.SerialNumber == "SIM000002"; });
-  console->UpdateUsbBridge();
+  console->Rescan();
   ASSERT_TRUE(hid.GetActive());
   EXPECT_TRUE(Logged("编程器已打开nRF24LE1/LU1 Programmer SIM000002"));
   EXPECT_FALSE(Logged(kOpenedLine));
-}
-
-TEST_F(ConsoleFixture, TheEngineEventHookSeesEveryEventAfterTheConsoleHandledIt) {
-  std::mutex mutex;
-  std::vector<std::string> lines;
-  struct Seen {
-    EngineEvent event;
-    size_t linesBefore;
-  };
-  std::vector<Seen> seen;
-  ConsoleHost host;
-  host.appendLog = [&](const std::string& line) {
-    std::lock_guard lock(mutex);
-    lines.push_back(line);
-  };
-  host.post = [](std::function<void()>) {};
-  host.engineEvent = [&](const EngineEvent& e) {
-    std::lock_guard lock(mutex);
-    seen.push_back({e, lines.size()});
-  };
-  console = std::make_unique<ProgrammerConsole>(engine, hid, view, std::move(host));
-  const auto count = [&] {
-    std::lock_guard lock(mutex);
-    return seen.size();
-  };
-
-  AttachProgrammer();
-  console->UpdateUsbBridge();
-  ASSERT_TRUE(WaitUntil([&] { return count() == 1; }));
-  {
-    std::lock_guard lock(mutex);
-    ASSERT_TRUE(std::holds_alternative<IdentityEvent>(seen[0].event));
-    // The identity lines are logged before the hook hears of it.
-    ASSERT_GE(seen[0].linesBefore, 1u);
-    EXPECT_EQ(lines[seen[0].linesBefore - 1], "芯片已连接！");
-  }
-
-  console->Read(kDefaultFlags);
-  ASSERT_TRUE(WaitUntil([&] { return count() == 1 + 1 + 256; }));
-  std::lock_guard lock(mutex);
-  EXPECT_EQ(std::get<LogEvent>(seen[1].event).text, "开始读FLASH...16384");
-  for (size_t i = 0; i < 256; ++i)
-    EXPECT_EQ(std::get<ReadProgressEvent>(seen[2 + i].event).received, static_cast<int32_t>(64 * (i + 1)));
-  EXPECT_EQ(lines[seen.back().linesBefore - 1], "读FLASH完毕,16384 byte");
-  hidOwner.reset();  // the reader would log the close into the lines above
 }
 
 }  // namespace

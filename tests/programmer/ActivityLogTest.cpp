@@ -1,4 +1,4 @@
-#include "app/ActivityLog.h"
+#include "programmer/ActivityLog.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/ProgrammerConsole.h"
+#include "programmer/ProgrammerConsole.h"
 #include "engine/Cpro.h"
 #include "hid/HidIO.h"
+#include "programmer/Programmer.h"
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"
 #include "sim/SimProgrammer.h"
@@ -37,11 +38,12 @@ class RecordingView : public ConsoleView {
   }
   uint32_t ImageSize() const override { return imageSize; }
   void LoadImageFile(const std::string& path) override { reloaded.push_back(path); }
-  void StartWatchdogTimer(std::chrono::milliseconds delay) override {
+  // The programmer's watchdog timer.
+  void StartWatchdogTimer(std::chrono::milliseconds delay) {
     timerStarts.push_back(delay);
     timerRunning = true;
   }
-  void StopWatchdogTimer() override { timerRunning = false; }
+  void StopWatchdogTimer() { timerRunning = false; }
 
   bool buttonsEnabled = true;
   int progressMax = 100;
@@ -58,8 +60,11 @@ class ConsoleFixture : public ::testing::Test {
  protected:
   using Clock = OperationWatchdog::Clock;
 
-  ConsoleFixture() {
-    ConsoleHost host;
+  ConsoleFixture() { console = std::make_unique<ProgrammerConsole>(*programmerOwner, view); }
+
+  // Log lines and the UI queue into the fixture, the clock from it, the timer into the view.
+  ProgrammerHost Host() {
+    ProgrammerHost host;
     host.appendLog = [this](const std::string& line) {
       std::lock_guard lock(mutex_);
       lines_.push_back(line);
@@ -72,11 +77,13 @@ class ConsoleFixture : public ::testing::Test {
       std::lock_guard lock(mutex_);
       return now_;
     };
-    console = std::make_unique<ProgrammerConsole>(engine, hid, view, std::move(host));
+    host.startTimer = [this](std::chrono::milliseconds delay) { view.StartWatchdogTimer(delay); };
+    host.stopTimer = [this] { view.StopWatchdogTimer(); };
+    return host;
   }
 
-  // The reader must be gone before the console it calls into.
-  ~ConsoleFixture() override { hidOwner.reset(); }
+  // The reader must be gone before the console and the fixture it calls into.
+  ~ConsoleFixture() override { programmerOwner.reset(); }
 
   std::string AttachProgrammer(sim::SimProgrammerConfig config = {},
                                std::chrono::microseconds pacing = {}) {
@@ -121,11 +128,11 @@ class ConsoleFixture : public ::testing::Test {
   std::shared_ptr<sim::SimHidPlatform> platform = std::make_shared<sim::SimHidPlatform>();
   std::shared_ptr<sim::SimProgrammer> programmer;
   std::string path;
-  CPro engine;
-  std::unique_ptr<hid::THidIO> hidOwner = std::make_unique<hid::THidIO>(nullptr, platform);
-  hid::THidIO& hid = *hidOwner;
   RecordingView view;
+  std::unique_ptr<Programmer> programmerOwner = std::make_unique<Programmer>(platform, Host());
   std::unique_ptr<ProgrammerConsole> console;
+  CPro& engine = programmerOwner->Engine();
+  hid::THidIO& hid = programmerOwner->Connection();
 
  private:
   std::mutex mutex_;

@@ -1,4 +1,4 @@
-#include "app/OperationWatchdog.h"
+#include "programmer/OperationWatchdog.h"
 
 namespace quillet {
 
