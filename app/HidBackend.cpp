@@ -41,13 +41,43 @@ HidBackend SimulatedHidBackend(sim::SimProgrammerConfig config,
                                const std::function<void(sim::SimHidDeviceConfig&)>& device) {
   HidBackend b = SimulatedHidBackend(std::make_shared<sim::SimHidPlatform>());
   b.programmer = std::make_shared<sim::SimProgrammer>(std::move(config));
-  auto deviceConfig = sim::ProgrammerDeviceConfig(b.programmer, std::chrono::milliseconds(1));
-  if (device) device(deviceConfig);
-  b.programmerPath = b.simulator->Attach(std::move(deviceConfig));
+  b.programmerDevice = [programmer = b.programmer, device] {
+    auto d = sim::ProgrammerDeviceConfig(programmer, std::chrono::milliseconds(1));
+    if (device) device(d);
+    return d;
+  };
+  b.programmerPath = b.simulator->Attach(b.programmerDevice());
   // The attach is not news to a program that has not started yet.
   while (b.simulator->Changes().TakeChange()) {
   }
   return b;
+}
+
+std::optional<HidBackend> SimulatedHidBackend(uint32_t flashSize, const sim::SimKnobs& knobs,
+                                              std::string& error) {
+  sim::SimProgrammerConfig config;
+  config.flashSize = flashSize;
+  config.faults = knobs.faults;
+  config.chipConnected = knobs.chipConnected;
+  const int takes = knobs.takesOutputReports;
+  HidBackend b = SimulatedHidBackend(std::move(config),
+                                     [takes](sim::SimHidDeviceConfig& d) { d.takesOutputReports = takes; });
+  b.flashFile = knobs.flashFile;
+  error = sim::LoadFlashFile(b.flashFile, *b.programmer);
+  if (!error.empty()) return std::nullopt;
+  return b;
+}
+
+std::optional<HidBackend> HidBackendFromEnvironment(std::optional<uint32_t> simulateFlashSize,
+                                                    std::string& error) {
+  if (!simulateFlashSize) return SystemHidBackend(hid::LinuxHidPathsFromEnvironment());
+  const sim::SimKnobs knobs = sim::SimKnobsFromEnvironment(error);
+  if (!error.empty()) return std::nullopt;
+  return SimulatedHidBackend(*simulateFlashSize, knobs, error);
+}
+
+std::string SaveSimulatedFlash(const HidBackend& backend) {
+  return backend.programmer ? sim::SaveFlashFile(backend.flashFile, *backend.programmer) : std::string();
 }
 
 }  // namespace quillet

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "hid/DeviceChangeSource.h"
 #include "hid/HidPlatform.h"
 #include "hid/LinuxHidPlatform.h"
 #include "sim/SimHidPlatform.h"
+#include "sim/SimKnobs.h"
 #include "sim/SimProgrammer.h"
 
 namespace quillet {
@@ -23,7 +25,19 @@ struct HidBackend {
   std::shared_ptr<sim::SimHidPlatform> simulator;
   std::shared_ptr<sim::SimProgrammer> programmer;
   std::string programmerPath;
+  // The programmer's device as it was first attached, to plug it in again.
+  std::function<sim::SimHidDeviceConfig()> programmerDevice;
+  std::string flashFile;  // where the chip's flash is kept between runs; empty: nowhere
 };
+
+// What a front end runs over: the system's devices (under the test-only QUILLET_SYSFS_ROOT and
+// QUILLET_DEV_ROOT when set), or with `simulateFlashSize` the simulated programmer as the test-only
+// knobs in the environment set it (sim/SimKnobs.h). Nothing, with `error`, when they cannot be used.
+std::optional<HidBackend> HidBackendFromEnvironment(std::optional<uint32_t> simulateFlashSize,
+                                                    std::string& error);
+// Simulate mode: the chip's flash back to its file, so the next run finds the same chip. Empty on
+// success or when there is no file, else why.
+std::string SaveSimulatedFlash(const HidBackend& backend);
 
 HidBackend SystemHidBackend();
 // Over other sysfs and /dev roots (a test's tree); the udev monitor is the system's all the same.
@@ -34,6 +48,11 @@ HidBackend SimulatedHidBackend(uint32_t flashSize);
 // and takes reports before it is attached.
 HidBackend SimulatedHidBackend(sim::SimProgrammerConfig config,
                                const std::function<void(sim::SimHidDeviceConfig&)>& device = {});
+// The simulated programmer as the test-only knobs set it: its faults and chip, how many output
+// reports its device takes, and its chip's flash from the knobs' file (kept as `flashFile`).
+// Nothing, with `error`, when that file cannot be read.
+std::optional<HidBackend> SimulatedHidBackend(uint32_t flashSize, const sim::SimKnobs& knobs,
+                                              std::string& error);
 // Over a simulated platform the caller set up.
 HidBackend SimulatedHidBackend(std::shared_ptr<sim::SimHidPlatform> platform);
 

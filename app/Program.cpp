@@ -80,14 +80,23 @@ int main(int argc, char** argv) {
 
   QApplication::setFont(WindowFont());
   try {
+    std::string error;
+    auto backend = quillet::HidBackendFromEnvironment(options.simulateFlashSize, error);
+    if (!backend) {
+      std::fprintf(stderr, "quillet: %s\n", error.c_str());
+      return kExitUsage;
+    }
     quillet::TForm1::Settings settings;
-    settings.backend = options.simulateFlashSize
-                           ? quillet::SimulatedHidBackend(*options.simulateFlashSize)
-                           : quillet::SystemHidBackend();
+    settings.backend = *backend;
     settings.positionalArguments = options.positional;
-    quillet::TForm1 form(std::move(settings));
-    form.show();
-    app.exec();
+    {
+      quillet::TForm1 form(std::move(settings));
+      form.show();
+      app.exec();
+    }
+    // The connection is closed now: the next run, the window's or quillet-cli's, finds the same chip.
+    if (const std::string failed = quillet::SaveSimulatedFlash(*backend); !failed.empty())
+      std::fprintf(stderr, "quillet: %s\n", failed.c_str());
   } catch (const std::exception& e) {
     quillet::ShowErrorBox(QString::fromUtf8(e.what()));
   } catch (...) {

@@ -26,7 +26,6 @@
 #include "cli/ImageIo.h"
 #include "cli/Progress.h"
 #include "cli/Session.h"
-#include "cli/SimKnobs.h"
 #include "hex/Chex2bin.h"
 #include "hid/HidIO.h"
 #include "sim/SimHidModels.h"
@@ -114,45 +113,16 @@ int Finish(Output& out, Json::Value& record, const Outcome& o, SteadyClock::time
 
 struct Backend {
   HidBackend hid;
-  SimKnobs knobs;
   std::function<sim::SimHidDeviceConfig()> deviceConfig;  // simulate mode: for a re-plug
 
-  void SaveSimulatedFlash() const {
-    if (!hid.programmer || knobs.flashFile.empty()) return;
-    const auto flash = hid.programmer->Flash();
-    WriteFileAtomically(knobs.flashFile, flash);
-  }
+  void SaveSimulatedFlash() const { quillet::SaveSimulatedFlash(hid); }
 };
 
 std::optional<Backend> MakeBackend(const CliOptions& o, std::string& error) {
-  Backend b;
-  if (!o.simulateFlashSize) {
-    b.hid = SystemHidBackend(HidPathsFromEnvironment());
-    return b;
-  }
-  b.knobs = SimKnobsFromEnvironment(error);
-  if (!error.empty()) return std::nullopt;
-  sim::SimProgrammerConfig config;
-  config.flashSize = *o.simulateFlashSize;
-  config.faults = b.knobs.faults;
-  config.chipConnected = b.knobs.chipConnected;
-  const int takes = b.knobs.takesOutputReports;
-  auto adjust = [takes](sim::SimHidDeviceConfig& d) { d.takesOutputReports = takes; };
-  b.hid = SimulatedHidBackend(std::move(config), adjust);
-  b.deviceConfig = [programmer = b.hid.programmer, adjust] {
-    auto d = sim::ProgrammerDeviceConfig(programmer, std::chrono::milliseconds(1));
-    adjust(d);
-    return d;
-  };
-  if (!b.knobs.flashFile.empty() && fs::exists(b.knobs.flashFile)) {
-    std::vector<uint8_t> flash;
-    std::string why;
-    if (!ReadFileBytes(b.knobs.flashFile, flash, why)) {
-      error = b.knobs.flashFile + ": " + why;
-      return std::nullopt;
-    }
-    b.hid.programmer->SetFlash(flash);
-  }
+  auto hid = HidBackendFromEnvironment(o.simulateFlashSize, error);
+  if (!hid) return std::nullopt;
+  Backend b{std::move(*hid), {}};
+  b.deviceConfig = b.hid.programmerDevice;
   return b;
 }
 

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -350,6 +351,13 @@ HidOpenResult LinuxHidPlatform::Open(const std::string& path, HidAccess access, 
   result.handle = std::make_shared<LinuxHidHandle>(fd, wake, fs::path(paths_.sysRoot),
                                                    HidDeviceDir(paths_.sysRoot, nodeName));
   return result;
+}
+
+LinuxHidPaths LinuxHidPathsFromEnvironment() {
+  LinuxHidPaths paths;
+  if (const char* sys = std::getenv("QUILLET_SYSFS_ROOT"); sys && *sys) paths.sysRoot = sys;
+  if (const char* dev = std::getenv("QUILLET_DEV_ROOT"); dev && *dev) paths.devRoot = dev;
+  return paths;
 }
 
 }  // namespace quillet::hid

@@ -15,6 +15,10 @@ struct LinuxHidPaths {
   std::string devRoot = "/dev";
 };
 
+// The roots as the test-only QUILLET_SYSFS_ROOT and QUILLET_DEV_ROOT set them, kept out of
+// --help: the tests stand a tree of their own in for /sys and /dev. Unset or empty: the system's.
+LinuxHidPaths LinuxHidPathsFromEnvironment();
+
 // The two calls that touch device nodes, replaceable so tests can stand in for hidraw nodes.
 struct LinuxNodeOps {
   std::function<int(const std::string& path, int flags)> open;  // an fd, or -1 with errno set

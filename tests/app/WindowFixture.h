@@ -44,8 +44,12 @@ class WindowFixture : public ::testing::Test {
     // Devices attached before the start are no news to the window.
     while (platform->Changes().TakeChange()) {
     }
+    Open(SimulatedHidBackend(platform), std::move(positionalArguments));
+  }
+  // Over a backend the test made otherwise; `platform` and `programmer` are not its.
+  void Open(HidBackend backend, std::vector<std::string> positionalArguments = {}) {
     TForm1::Settings settings;
-    settings.backend = SimulatedHidBackend(platform);
+    settings.backend = std::move(backend);
     settings.updateServiceHost = "127.0.0.1:9";  // refused at once: no network, no waiting
     settings.positionalArguments = std::move(positionalArguments);
     form = std::make_unique<TForm1>(std::move(settings));

@@ -8,10 +8,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QLabel>
+#include <QProcess>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 
+#include "sim/SimKnobs.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/HexGen.h"
 #include "tests/support/TempDir.h"
@@ -23,6 +25,7 @@ namespace quillet {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
@@ -381,6 +384,115 @@ TEST_F(Window, AWriteWhoseChecksumNeverComesTimesOut) {
   EXPECT_THAT(Messages(), ElementsAre("写FLASH", "开始写FLASH", "写FLASH完成", "操作超时 0  1000"));
   EXPECT_FALSE(form->tmrTimeout->isActive());
 }
+
+// ---- simulate-mode knobs ----------------------------------------------------------------------
+
+struct KnobCase {
+  const char* name;
+  const char* faults;
+  QPushButton* TForm1::*button;
+  std::vector<std::string> lines;  // after the click, the watchdog's included
+};
+void PrintTo(const KnobCase& c, std::ostream* os) { *os << c.name; }
+class WindowKnobs : public Window, public ::testing::WithParamInterface<KnobCase> {};
+
+// The window's simulate mode is built from the knobs as quillet-cli's is, so its failure paths
+// can be driven from outside.
+TEST_P(WindowKnobs, TheFaultsTheyAskForReachTheLog) {
+  std::string error;
+  const sim::SimKnobs knobs = sim::ParseSimKnobs(GetParam().faults, nullptr, error);
+  ASSERT_EQ(error, "");
+  auto backend = SimulatedHidBackend(16384, knobs, error);
+  ASSERT_TRUE(backend) << error;
+  Open(*backend);
+  ASSERT_TRUE(WaitForMessage("编程器通讯成功：固件类型3 版本12 "));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form->tmrTimeout->isActive(); }, 10000));
+  ClearLog();
+  (form.get()->*GetParam().button)->click();
+  ASSERT_TRUE(WaitForMessage(GetParam().lines.back()));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form->tmrTimeout->isActive(); }, 10000));
+  EXPECT_THAT(Messages(), ElementsAreArray(GetParam().lines));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, WindowKnobs,
+    ::testing::Values(KnobCase{"ReadFailureReply", "read-reply=0x85", &TForm1::btnRead,
+                               {"读FLASH", "操作失败:85  80", "操作超时 0  16384"}},
+                      KnobCase{"NoChip", "no-chip", &TForm1::btnDect,
+                               {"连接编程器", "编程器通讯成功：固件类型3 版本12 ",
+                                "芯片未连接！请确认：连接正确/模块OK/线接触良好"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A window session and a later quillet-cli session see the same chip: the flash comes from the
+// knobs' file and goes back to it once the window has closed.
+TEST_F(Window, TheSimulatedFlashComesFromItsFileAndGoesBackAfterTheWindow) {
+  test::TempDir dir;
+  const std::string file = (dir / "flash.bin").string();
+  const auto before = RandomBytes(16384, 8);
+  test::WriteFile(file, std::string(before.begin(), before.end()));
+  std::string error;
+  auto backend = SimulatedHidBackend(16384, sim::ParseSimKnobs(nullptr, file.c_str(), error), error);
+  ASSERT_TRUE(backend) << error;
+  Open(*backend);
+  ASSERT_TRUE(WaitForMessage("芯片已连接！"));
+  form->btnRead->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->HexEditor->GetDataSize() > 0; }, 10000));
+  const QByteArray shown = form->HexEditor->Data();
+  EXPECT_EQ(std::vector<uint8_t>(shown.begin(), shown.end()), before);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form->tmrTimeout->isActive(); }, 10000));
+
+  const auto image = RandomBytes(4000, 9);
+  LoadImage(image);
+  form->chkReload->setChecked(false);
+  form->BtnAuto->click();
+  ASSERT_TRUE(WaitForMessage("校验成功"));
+  form->close();
+  form.reset();
+  ASSERT_EQ(SaveSimulatedFlash(*backend), "");
+  const auto after = test::ReadFile(file);
+  EXPECT_EQ(after, backend->programmer->Flash());
+  ASSERT_EQ(after.size(), 16384u);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), after.begin()));
+}
+
+struct UnusableKnobCase {
+  const char* name;
+  const char* variable;
+  const char* value;  // $DIR: the test's folder
+  const char* message;
+};
+void PrintTo(const UnusableKnobCase& c, std::ostream* os) { *os << c.name; }
+class UnusableKnobs : public ::testing::TestWithParam<UnusableKnobCase> {};
+
+// The real program: knobs it cannot use end it with the usage status before a window opens.
+TEST_P(UnusableKnobs, EndTheProgramWithTheUsageStatus) {
+  test::TempDir dir;
+  const auto expand = [&](QString text) { return text.replace(QStringLiteral("$DIR"), QString::fromStdString(dir.path().string())); };
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.insert(QString::fromLatin1(GetParam().variable), expand(QString::fromUtf8(GetParam().value)));
+  QProcess program;
+  program.setProcessEnvironment(env);
+  program.start(QStringLiteral(QUILLET_BINARY), {QStringLiteral("--simulate")});
+  ASSERT_TRUE(program.waitForStarted());
+  if (!program.waitForFinished(30000)) {  // a hang guard: the window opened after all
+    program.kill();
+    program.waitForFinished();
+    FAIL() << "the window opened";
+  }
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), 2);
+  const std::string errors = program.readAllStandardError().toStdString();
+  EXPECT_THAT(errors, HasSubstr(expand(QString::fromUtf8(GetParam().message)).toStdString())) << errors;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Knobs, UnusableKnobs,
+    ::testing::Values(UnusableKnobCase{"Faults", "QUILLET_SIM_FAULTS", "read-reply=0x85,frob",
+                                       "quillet: QUILLET_SIM_FAULTS: cannot use \"frob\"\n"},
+                      UnusableKnobCase{"FlashFile", "QUILLET_SIM_FLASH", "$DIR",
+                                       "quillet: $DIR: is a directory\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- log ------------------------------------------------------------------------------------
 

@@ -291,7 +291,9 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"StopsTakingTheImage", "takes-output=20", {"write", "-c", "le1", "fw.bin"}, 4,
               "the programmer stopped taking the image"},
         Fault{"TaskNeverTaken", "takes-output=1", {"write", "-c", "le1", "fw.bin"}, 4,
-              "the programmer stopped answering while writing"}),
+              "the programmer stopped answering while writing"},
+        Fault{"ChecksumNeverComes", "withhold-checksum", {"write", "-c", "le1", "fw.bin"}, 4,
+              "the image was sent, but the programmer sent no checksum for 2000 ms"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // -v shows the console's log: the connection opens once and closes once, and the close is

@@ -1,5 +1,5 @@
-// The command line's pure parts: options, chip names, HEX output, image comparison, progress text,
-// the simulate mode's test knobs and the event loop.
+// The command line's pure parts: options, chip names, HEX output, image comparison, progress text
+// and the event loop.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,6 @@
 #include "cli/EventLoop.h"
 #include "cli/ImageIo.h"
 #include "cli/Progress.h"
-#include "cli/SimKnobs.h"
 #include "hex/Chex2bin.h"
 
 namespace quillet::cli {
@@ -194,35 +193,6 @@ TEST(ProgressText, TheBarFillsItsWidthAndTheLineSaysHowItEnded) {
   EXPECT_EQ(FormatPhaseLine("reading", 16384, 16384, 0.25, true), "reading: 16384 of 16384 bytes in 0.25 s, 64.0 KiB/s");
   EXPECT_EQ(FormatPhaseLine("writing", 640, 16384, 2.0, false),
             "writing: 640 of 16384 bytes in 2.00 s, 0.3 KiB/s, stopped short");
-}
-
-// ---- simulate-mode knobs --------------------------------------------------------------------
-
-TEST(SimKnobs, EveryFaultAndItsRefusals) {
-  std::string error;
-  const SimKnobs k = ParseSimKnobs(
-      "connect-reply=0x81,read-reply=133,write-reply=0x86,verify-reply=0x87,stall-read=4,drop-read=2,"
-      "wrong-check-word,corrupt-checksum,no-chip,stuck=0x10:8:0,stuck=32:0x08:0x01,takes-output=9",
-      "/tmp/f.bin", error);
-  ASSERT_EQ(error, "");
-  EXPECT_EQ(k.faults.connectReply, 0x81);
-  EXPECT_EQ(k.faults.readReply, 0x85);
-  EXPECT_EQ(k.faults.writeReply, 0x86);
-  EXPECT_EQ(k.faults.verifyReply, 0x87);
-  EXPECT_EQ(k.faults.stallAfterDataReports, 4);
-  EXPECT_EQ(k.faults.dropDataReport, 2);
-  EXPECT_TRUE(k.faults.wrongCheckWord && k.faults.corruptChecksum && !k.chipConnected);
-  ASSERT_EQ(k.faults.stuckCells.size(), 2u);
-  EXPECT_EQ(k.faults.stuckCells[1].address, 32u);
-  EXPECT_EQ(k.faults.stuckCells[1].stuckAtOne, 1);
-  EXPECT_EQ(k.takesOutputReports, 9);
-  EXPECT_EQ(k.flashFile, "/tmp/f.bin");
-
-  for (const char* bad : {"read-reply=300", "stall-read=x", "no-chip=1", "stuck=1:2", "frob", "stuck=0x10:0x08:0,0x20:8:0"}) {
-    error.clear();
-    ParseSimKnobs(bad, nullptr, error);
-    EXPECT_THAT(error, HasSubstr("QUILLET_SIM_FAULTS: cannot use")) << bad;
-  }
 }
 
 // ---- event loop -----------------------------------------------------------------------------

@@ -1,9 +1,18 @@
-#include "cli/SimKnobs.h"
+#include "sim/SimKnobs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <sstream>
+#include <vector>
 
-namespace quillet::cli {
+namespace quillet::sim {
 
 namespace {
 
@@ -52,6 +61,8 @@ SimKnobs ParseSimKnobs(const char* faults, const char* flashFile, std::string& e
       k.faults.wrongCheckWord = true;
     } else if (name == "corrupt-checksum" && value.empty()) {
       k.faults.corruptChecksum = true;
+    } else if (name == "withhold-checksum" && value.empty()) {
+      k.faults.withholdChecksum = true;
     } else if (name == "no-chip" && value.empty()) {
       k.chipConnected = false;
     } else if (name == "stuck") {
@@ -76,11 +87,47 @@ SimKnobs SimKnobsFromEnvironment(std::string& error) {
   return ParseSimKnobs(std::getenv("QUILLET_SIM_FAULTS"), std::getenv("QUILLET_SIM_FLASH"), error);
 }
 
-hid::LinuxHidPaths HidPathsFromEnvironment() {
-  hid::LinuxHidPaths paths;
-  if (const char* sys = std::getenv("QUILLET_SYSFS_ROOT"); sys && *sys) paths.sysRoot = sys;
-  if (const char* dev = std::getenv("QUILLET_DEV_ROOT"); dev && *dev) paths.devRoot = dev;
-  return paths;
+std::string LoadFlashFile(const std::string& file, SimProgrammer& programmer) {
+  if (file.empty() || !std::filesystem::exists(file)) return {};
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return file + ": " + std::strerror(errno);
+  struct stat st {};
+  std::string why = ::fstat(fd, &st) != 0 ? "read error" : S_ISDIR(st.st_mode) ? "is a directory" : "";
+  std::vector<uint8_t> flash;
+  uint8_t chunk[4096];
+  while (why.empty()) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n == 0) break;
+    if (n < 0 && errno != EINTR) why = "read error";
+    if (n > 0) flash.insert(flash.end(), chunk, chunk + n);
+  }
+  ::close(fd);
+  if (!why.empty()) return file + ": " + why;
+  programmer.SetFlash(flash);
+  return {};
 }
 
-}  // namespace quillet::cli
+std::string SaveFlashFile(const std::string& file, const SimProgrammer& programmer) {
+  if (file.empty()) return {};
+  const std::vector<uint8_t> flash = programmer.Flash();
+  // Written beside the file and renamed over it: a reader never sees half a chip.
+  std::string temp = file + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return file + ": cannot write: " + std::strerror(errno);
+  const mode_t mask = ::umask(0);  // mkstemp's file is private; give it a new file's mode
+  ::umask(mask);
+  int error = ::fchmod(fd, 0666 & ~mask) != 0 ? errno : 0;
+  for (size_t done = 0; !error && done < flash.size();) {
+    const ssize_t n = ::write(fd, flash.data() + done, flash.size() - done);
+    if (n < 0 && errno != EINTR) error = errno;
+    if (n > 0) done += static_cast<size_t>(n);
+  }
+  if (!error && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && !error) error = errno;
+  if (!error && ::rename(temp.c_str(), file.c_str()) != 0) error = errno;
+  if (!error) return {};
+  ::unlink(temp.c_str());
+  return file + ": cannot write: " + std::strerror(error);
+}
+
+}  // namespace quillet::sim
