@@ -45,12 +45,17 @@ bool SameNode(const std::string& a, const std::string& b) {
   return b.find('/') == std::string::npos && std::filesystem::path(a).filename() == b;
 }
 
+// The system's message on one line, with how to get access when that was refused.
+std::string OpenMessage(const OperationFailure& f) {
+  if (const auto* refused = std::get_if<failure::PermissionRefused>(&f))
+    return OneLine(refused->message + "\n\n" + refused->hint);
+  return OneLine(std::get<failure::OpenFailed>(f).message);
+}
+
 std::string OpenFailure(const OperationFailure& f) {
   if (const auto* refused = std::get_if<failure::PermissionRefused>(&f))
-    return "cannot open the programmer " + refused->node + ": " +
-           OneLine(refused->message + "\n\n" + refused->hint) + kUdevInstall;
-  const auto& failed = std::get<failure::OpenFailed>(f);
-  return "cannot open the programmer " + failed.node + ": " + OneLine(failed.message);
+    return "cannot open the programmer " + refused->node + ": " + OpenMessage(f) + kUdevInstall;
+  return "cannot open the programmer " + std::get<failure::OpenFailed>(f).node + ": " + OpenMessage(f);
 }
 
 const std::string kWatchdogMs = std::to_string(OperationWatchdog::kInterval.count());
@@ -106,7 +111,7 @@ void Session::OnDeviceChanges() {
   while (backend_.changes->TakeChange()) {
     programmer_->AppendLog(logtext::kDeviceChange);
     const auto r = programmer_->Rescan([this](const OperationOutcome& o) { OnIdentified(o); });
-    if (r.failure) openError_ = OneLine(OpenFailure(*r.failure).substr(std::string("cannot open the programmer ").size()));
+    if (r.failure) openError_ = OpenMessage(*r.failure);
   }
 }
 
@@ -135,7 +140,6 @@ Outcome Session::Describe(const OperationOutcome& o, const std::string& what) co
               return {kExitNoAnswer, "the image was sent, but the programmer sent no checksum for " + kWatchdogMs + " ms"};
             return {kExitNoAnswer, "the programmer stopped answering while " + what + ": nothing for " + kWatchdogMs + " ms"};
           },
-          [&](const failure::NotOpen&) -> Outcome { return {kExitNoProgrammer, "no programmer is open"}; },
           [&](const failure::CheckWordMismatch& f) -> Outcome {
             return {kExitFailed, "the programmer's check word is " + std::to_string(f.received) + ", not " +
                                      std::to_string(f.expected) + ": the link is not trustworthy"};

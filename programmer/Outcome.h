@@ -62,8 +62,6 @@ struct Timeout {
 };
 // The programmer went away while the operation ran.
 struct Removed {};
-// No programmer is open.
-struct NotOpen {};
 // The programmer's node may not be opened by this user; `hint` says how to get access.
 struct PermissionRefused {
   std::string node;
@@ -89,7 +87,7 @@ struct Replaced {};
 using OperationFailure =
     std::variant<failure::FailureReply, failure::StreamStopped, failure::ChecksumMismatch,
                  failure::ReadBackMismatch, failure::NoChip, failure::CheckWordMismatch,
-                 failure::Timeout, failure::Removed, failure::NotOpen, failure::PermissionRefused,
+                 failure::Timeout, failure::Removed, failure::PermissionRefused,
                  failure::OpenFailed, failure::ImageRefused, failure::Replaced>;
 
 struct OperationOutcome {
