@@ -15,7 +15,11 @@ struct LoadedFile {
 // "Cannot open <path>.\r\n(<reason>.)" when the file cannot be opened or read.
 LoadedFile ReadWholeFile(const QString& path);
 
-// Writes `bytes` as the new content of `path`. A regular file (or a new one) is written to a
+// Whether the file at `path` counts as read-only, as ReadWholeFile would report it (false when
+// it cannot be examined).
+bool IsReadOnlyFile(const QString& path);
+
+// Writes `bytes` as the new content of `path` (ReplaceFileAtomically). A regular file (or a new one) is written to a
 // temporary file in the same folder, flushed to disk and renamed over the target, so a failure at
 // any point leaves the old content whole; with `backup` an existing target is first kept as
 // "<path>.bak", replacing an older backup. A symbolic link is followed to the file it names.
