@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ImageFileKind.h"
+#include "hex/ImageFileKind.h"
 #include "engine/Cpro.h"
 
 class QLineEdit;

@@ -140,20 +140,6 @@ class ImageFilesTest : public testing::Test {
   std::optional<ImageFiles> files;
 };
 
-TEST(ImageFileKindTest, LastThreeCharactersUpperCasedDecide) {
-  const struct {
-    const char* path;
-    ImageFileKind kind;
-  } cases[] = {
-      {"x.hex", ImageFileKind::Hex},   {"x.HEX", ImageFileKind::Hex},     {"x.Hex", ImageFileKind::Hex},
-      {"fwhex", ImageFileKind::Hex},   {"/a.bin/x.hex", ImageFileKind::Hex}, {"x.bin", ImageFileKind::Bin},
-      {"x.Bin", ImageFileKind::Bin},   {"xBIN", ImageFileKind::Bin},      {"firmware.dat", ImageFileKind::Other},
-      {"x.hexx", ImageFileKind::Other}, {"hex", ImageFileKind::Other},     {"bin", ImageFileKind::Other},
-      {"", ImageFileKind::Other},      {"x.he", ImageFileKind::Other},
-  };
-  for (const auto& c : cases) EXPECT_EQ(ImageFileKindOf(c.path), c.kind) << c.path;
-}
-
 TEST_F(ImageFilesTest, LoadFileWithHexFillsWriteImageViewSideFileAndLogs) {
   const SmallHex hex;
   const std::string path = Path("blink.hex");
