@@ -3,19 +3,17 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <exception>
-#include <filesystem>
-#include <span>
 #include <utility>
 
 #include "app/UpdateReply.h"
 #include "engine/Wire.h"
 #include "hex/Chex2bin.h"
+#include "hex/ImageFile.h"
 #include "widgets/HexEditor.h"
 #include "widgets/HexFile.h"
 
@@ -89,48 +87,46 @@ bool ImageFiles::LoadImageFile(const std::string& path) {
   imagePath_ = path;
   edtFile_.setText(ToQString(path));
   const ImageFileKind kind = ImageFileKindOf(path);
-  return kind == ImageFileKind::Hex ? LoadHex(path) : LoadOther(path, kind);
+  if (kind == ImageFileKind::Other) {
+    // Shown, but not an image: WriteImage keeps what it holds.
+    view_.LoadFromFile(ToQString(path));
+    return true;
+  }
+  ImageLoadOptions options;
+  options.sizeLimit = kImageBufferSize;
+  options.writeSideFile = true;
+  options.acceptEmpty = true;
+  ImageLoad load = LoadImage(path, options);
+  if (load.error.failure == ImageLoadFailure::kTooLarge) {
+    Refuse(path, load.error.size);
+    return false;
+  }
+  return kind == ImageFileKind::Hex ? ShowHex(path, load) : ShowBin(path, std::move(load));
 }
 
-bool ImageFiles::LoadHex(const std::string& path) {
-  // The file is read once and converted from memory, so both passes below see the same bytes.
-  QByteArray file;
-  bool readable = true;
-  try {
-    file = widgets::ReadWholeFile(ToQString(path)).bytes;
-  } catch (const std::exception&) {
-    readable = false;
-  }
-  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(file.constData()),
-                                       static_cast<size_t>(file.size()));
+void ImageFiles::FillWriteImage(const Image& image) {
+  engine_.EditWriteImage([&](uint8_t* buffer, size_t size) {
+    std::memcpy(buffer, image.bytes.data(), std::min(image.Size(), size));
+  });
+}
 
-  CHex2Bin converter;
-  uint32_t length = 0;
-  int32_t result = CHex2Bin::kOpenHexError;
-  if (readable) {
-    // Measure first: an image that does not fit WriteImage is refused before a side file is
-    // written, rather than leaving a side file cut short.
-    converter.ConvertBytes(bytes, std::nullopt, &length, nullptr);
-    if (length > kImageBufferSize) {
+bool ImageFiles::ShowHex(const std::string& path, const ImageLoad& load) {
+  const ImageLoadError& error = load.error;
+  int32_t result = CHex2Bin::kSuccess;
+  uint64_t length = 0;  // what the view shows: the image, or what the converter counted
+  if (load.Ok()) {
+    FillWriteImage(load.image);
+    if (load.sideFileFailed) result = CHex2Bin::kWriteDestError;
+    length = load.image.Size();
+  } else if (error.failure == ImageLoadFailure::kConversionFailed) {
+    result = error.converterResult;
+    length = error.size;
+    if (length > kImageBufferSize) {  // nothing beyond WriteImage can be shown
       Refuse(path, length);
       return false;
     }
-    // Into a copy of WriteImage, so the engine's lock is not held across the file writes and the
-    // capacity keeps the converter inside the buffer whatever the file holds.
-    std::vector<uint8_t> scratch(kImageBufferSize);
-    engine_.CopyWriteImage(0, scratch.data(), scratch.size());
-    length = static_cast<uint32_t>(kImageBufferSize);
-    result = converter.ConvertBytes(bytes, std::filesystem::path(path + ".bin"), &length, scratch.data());
-    if (length > kImageBufferSize) {  // only if the two passes disagreed
-      Refuse(path, length);
-      return false;
-    }
-    const bool filled = result == CHex2Bin::kSuccess || result == CHex2Bin::kWriteDestError;
-    if (filled) {
-      engine_.EditWriteImage([&](uint8_t* image, size_t size) {
-        std::memcpy(image, scratch.data(), std::min<size_t>(length, size));
-      });
-    }
+  } else {
+    result = CHex2Bin::kOpenHexError;
   }
   if (result != CHex2Bin::kSuccess) {
     // The view below still takes the length the converter counted, but the operator must not
@@ -139,36 +135,19 @@ bool ImageFiles::LoadHex(const std::string& path) {
   }
 
   QByteArray image(static_cast<qsizetype>(length), '\0');
-  engine_.CopyWriteImage(0, reinterpret_cast<uint8_t*>(image.data()), length);
+  engine_.CopyWriteImage(0, reinterpret_cast<uint8_t*>(image.data()), static_cast<size_t>(length));
   view_.SetDataSize(static_cast<int>(length));
   view_.WriteBuffer(image.constData(), 0, static_cast<int>(length));
   return true;
 }
 
-bool ImageFiles::LoadOther(const std::string& path, ImageFileKind kind) {
-  const QString file = ToQString(path);
-  if (kind == ImageFileKind::Bin) {
-    const QFileInfo info(file);
-    if (info.exists() && info.size() > static_cast<qint64>(kImageBufferSize)) {
-      Refuse(path, static_cast<uint64_t>(info.size()));
-      return false;
-    }
-  }
-  view_.LoadFromFile(file);
-  QBuffer stream;
-  stream.open(QIODevice::ReadWrite);
-  view_.SaveToStream(stream);
-  view_.LoadFromStream(stream);
-  if (kind != ImageFileKind::Bin) return true;
-
-  const QByteArray& data = stream.buffer();
-  if (static_cast<size_t>(data.size()) > kImageBufferSize) {  // the file grew after it was measured
-    Refuse(path, static_cast<uint64_t>(data.size()));
-    return false;
-  }
-  engine_.EditWriteImage([&](uint8_t* image, size_t size) {
-    std::memcpy(image, data.constData(), std::min<size_t>(static_cast<size_t>(data.size()), size));
-  });
+bool ImageFiles::ShowBin(const std::string& path, ImageLoad load) {
+  if (load.error.failure == ImageLoadFailure::kUnreadable)
+    throw widgets::FileError("Cannot open", path, load.error.systemError);
+  const Image& image = load.image;
+  view_.LoadFromFile(ToQString(path), QByteArray(reinterpret_cast<const char*>(image.bytes.data()),
+                                                 static_cast<qsizetype>(image.Size())));
+  FillWriteImage(image);
   return true;
 }
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "hex/ImageFileKind.h"
 #include "engine/Cpro.h"
+#include "hex/ImageFile.h"
 
 class QLineEdit;
 class QWidget;
@@ -73,8 +73,9 @@ class ImageFiles {
   void btnSaveBinClick();
 
  private:
-  bool LoadHex(const std::string& path);
-  bool LoadOther(const std::string& path, ImageFileKind kind);
+  bool ShowHex(const std::string& path, const ImageLoad& load);
+  bool ShowBin(const std::string& path, ImageLoad load);
+  void FillWriteImage(const Image& image);
   void Refuse(const std::string& path, uint64_t imageSize);
   void Log(const std::string& text) const;
 

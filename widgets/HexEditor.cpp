@@ -100,6 +100,12 @@ void HexEditor::LoadFromFile(const QString& path) {
   fileReadOnly_ = file.readOnly;
 }
 
+void HexEditor::LoadFromFile(const QString& path, QByteArray bytes) {
+  ReplaceData(std::move(bytes));
+  fileName_ = path;
+  fileReadOnly_ = IsReadOnlyFile(path);
+}
+
 void HexEditor::SaveToFile(const QString& path) {
   const bool sameFile = SameFile(path, fileName_);
   if (sameFile && fileReadOnly_)

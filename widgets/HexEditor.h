@@ -53,6 +53,8 @@ class HexEditor : public QAbstractScrollArea {
   // unchanged. Throws std::runtime_error("Cannot open <file>.\r\n(<reason>.)") and keeps the data
   // when the file cannot be read.
   void LoadFromFile(const QString& path);
+  // The same with the file's bytes already read.
+  void LoadFromFile(const QString& path, QByteArray bytes);
   // Writes the data to the file. Saving over the remembered file fails when that file was
   // read-only when loaded; saving changed data over it first moves it to "<file>.bak". The new
   // content goes to a temporary file in the same folder that then replaces the target, so a

@@ -21,11 +21,13 @@ namespace {
 
 std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-[[noreturn]] void Fail(const char* what, const std::string& path, int error) {
-  throw std::runtime_error(std::string(what) + " " + path + ".\r\n(" + std::strerror(error) + ".)");
-}
+[[noreturn]] void Fail(const char* what, const std::string& path, int error) { throw FileError(what, path, error); }
 
 }  // namespace
+
+std::runtime_error FileError(const char* what, const std::string& path, int error) {
+  return std::runtime_error(std::string(what) + " " + path + ".\r\n(" + std::strerror(error) + ".)");
+}
 
 LoadedFile ReadWholeFile(const QString& path) {
   const std::string native = Native(path);

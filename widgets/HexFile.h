@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <stdexcept>
+#include <string>
 
 namespace quillet::widgets {
 
@@ -11,6 +13,9 @@ struct LoadedFile {
   QByteArray bytes;
   bool readOnly = false;  // nobody may write it, or this process may not
 };
+
+// The error the view's file operations throw: "<what> <path>.\r\n(<strerror of error>.)".
+std::runtime_error FileError(const char* what, const std::string& path, int error);
 
 // "Cannot open <path>.\r\n(<reason>.)" when the file cannot be opened or read.
 LoadedFile ReadWholeFile(const QString& path);

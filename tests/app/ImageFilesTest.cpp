@@ -253,6 +253,21 @@ TEST_F(ImageFilesTest, FailedConversionKeepsWriteImageAndSaysSo) {
   }
 }
 
+// The image is good but its side file cannot be written: it is loaded, and the log says what failed.
+TEST_F(ImageFilesTest, SideFileThatCannotBeWrittenIsReportedButTheImageLoads) {
+  const SmallHex hex;
+  const std::string path = Path("blocked.hex");
+  WriteFile(path, hex.Text());
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(path + ".bin")));
+  openChoice = path;
+
+  Files().BtnLoadFileClick();
+
+  EXPECT_EQ(WriteImage(), Expected(hex.Image(), true));
+  EXPECT_EQ(ToBytes(view.Data()), hex.Image());
+  EXPECT_EQ(log, (std::vector<std::string>{"HEX转换：" + path + "  Write Dest file error.", LoadedLine(path, 0x110)}));
+}
+
 TEST_F(ImageFilesTest, MissingFileRaisesTheViewsErrorAndChangesOnlyThePath) {
   ShowInView(Pattern(40, 3));
   edtFlashSize.setText("40");
