@@ -14,6 +14,7 @@
 #include "engine/Wire.h"
 #include "hex/Chex2bin.h"
 #include "hex/ImageFile.h"
+#include "widgets/HexDocument.h"
 #include "widgets/HexEditor.h"
 #include "widgets/HexFile.h"
 
@@ -47,7 +48,7 @@ ImageFiles::ImageFiles(CPro& engine, widgets::HexEditor& view, QLineEdit& edtFil
                        AppendLogHook appendLog,
                        std::vector<std::string> positionalArguments, Dialogs dialogs)
     : engine_(engine),
-      view_(view),
+      document_(view.Document()),
       edtFile_(edtFile),
       edtFlashSize_(edtFlashSize),
       appendLog_(std::move(appendLog)),
@@ -89,7 +90,7 @@ bool ImageFiles::LoadImageFile(const std::string& path) {
   const ImageFileKind kind = ImageFileKindOf(path);
   if (kind == ImageFileKind::Other) {
     // Shown, but not an image: WriteImage keeps what it holds.
-    view_.LoadFromFile(ToQString(path));
+    document_.LoadFromFile(ToQString(path));
     return true;
   }
   ImageLoadOptions options;
@@ -136,8 +137,8 @@ bool ImageFiles::ShowHex(const std::string& path, const ImageLoad& load) {
 
   QByteArray image(static_cast<qsizetype>(length), '\0');
   engine_.CopyWriteImage(0, reinterpret_cast<uint8_t*>(image.data()), static_cast<size_t>(length));
-  view_.SetDataSize(static_cast<int>(length));
-  view_.WriteBuffer(image.constData(), 0, static_cast<int>(length));
+  document_.SetSize(static_cast<int>(length));
+  document_.Write(image.constData(), 0, static_cast<int>(length));
   return true;
 }
 
@@ -145,8 +146,8 @@ bool ImageFiles::ShowBin(const std::string& path, ImageLoad load) {
   if (load.error.failure == ImageLoadFailure::kUnreadable)
     throw widgets::FileError("Cannot open", path, load.error.systemError);
   const Image& image = load.image;
-  view_.LoadFromFile(ToQString(path), QByteArray(reinterpret_cast<const char*>(image.bytes.data()),
-                                                 static_cast<qsizetype>(image.Size())));
+  document_.LoadFromFile(ToQString(path), QByteArray(reinterpret_cast<const char*>(image.bytes.data()),
+                                                     static_cast<qsizetype>(image.Size())));
   FillWriteImage(image);
   return true;
 }
@@ -158,7 +159,7 @@ void ImageFiles::Refuse(const std::string& path, uint64_t imageSize) {
   // image instead of sending something that is not the file shown in edtFile.
   QBuffer empty;
   empty.open(QIODevice::ReadOnly);
-  view_.LoadFromStream(empty);
+  document_.LoadFromStream(empty);
 }
 
 void ImageFiles::BtnLoadFileClick() {
@@ -171,7 +172,7 @@ void ImageFiles::BtnLoadFileClick() {
     if (!path) return;
   }
   if (!LoadImageFile(*path)) return;
-  const int size = view_.GetDataSize();
+  const int size = document_.Size();
   Log("载入文件" + *path + "  " + std::to_string(size) + " Bytes");
   edtFlashSize_.setText(QString::number(size));
 }
@@ -185,7 +186,7 @@ void ImageFiles::btnSetFlashSizeClick() {
     return;
   }
   try {
-    view_.SetDataSize(*size);
+    document_.SetSize(*size);
   } catch (const std::exception&) {
     edtFlashSize_.clear();
   }
@@ -195,7 +196,7 @@ void ImageFiles::btnSaveBinClick() {
   if (!dialogs_.chooseSaveFile) return;
   const std::optional<std::string> path = dialogs_.chooseSaveFile(kSaveBinTitle, kSaveBinFilter, kSaveBinSuffix);
   if (!path) return;
-  view_.SaveToFile(ToQString(*path));
+  document_.SaveToFile(ToQString(*path));
 }
 
 }  // namespace quillet

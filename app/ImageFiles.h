@@ -23,6 +23,7 @@ class QWidget;
 namespace quillet {
 
 namespace widgets {
+class HexDocument;
 class HexEditor;
 }
 
@@ -49,7 +50,8 @@ class ImageFiles {
         chooseSaveFile;
   };
 
-  // engine, view and both edit boxes must outlive this object. positionalArguments are the
+  // engine, view and both edit boxes must outlive this object, and the view must keep showing the
+  // document it shows now. positionalArguments are the
   // program's command-line arguments other than options.
   ImageFiles(CPro& engine, widgets::HexEditor& view, QLineEdit& edtFile, QLineEdit& edtFlashSize,
              AppendLogHook appendLog,
@@ -58,6 +60,8 @@ class ImageFiles {
   // Modal file dialogs owned by parent. The save dialog does not ask before replacing a file.
   static Dialogs DefaultDialogs(QWidget* parent);
 
+  // The bytes the hex view shows: the loaded image, or the chip's content after a Read.
+  widgets::HexDocument& Document() const { return document_; }
   // The path of the last file given to LoadImageFile (empty before any).
   const std::string& ImagePath() const { return imagePath_; }
   // The file LoadFile takes instead of asking: the second positional argument, or the only one.
@@ -80,7 +84,7 @@ class ImageFiles {
   void Log(const std::string& text) const;
 
   CPro& engine_;
-  widgets::HexEditor& view_;
+  widgets::HexDocument& document_;
   QLineEdit& edtFile_;
   QLineEdit& edtFlashSize_;
   AppendLogHook appendLog_;
