@@ -3,17 +3,17 @@
 #include "component/AtomicFile.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Values.h"
 
@@ -88,18 +88,12 @@ TEST(AtomicFile, AFailedWriteLeavesTheOldFileWhole) {
   Write(path, RandomBytes(8 * 1024, 1));
   Write(dir / "fw.bin.bak", RandomBytes(100, 2));
 
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  struct sigaction previous {};
-  ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
-  struct rlimit limit = saved;
-  limit.rlim_cur = 64 * 1024;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const auto failed = ReplaceFileAtomically(path.string(), RandomBytes(256 * 1024, 3), true);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  ::sigaction(SIGXFSZ, &previous, nullptr);
+  std::optional<FileReplaceError> failed;
+  {
+    test::FileSizeLimit limit(64 * 1024);
+    ASSERT_TRUE(limit.Ok());
+    failed = ReplaceFileAtomically(path.string(), RandomBytes(256 * 1024, 3), true);
+  }
 
   ASSERT_TRUE(failed);
   EXPECT_EQ(failed->step, FileReplaceError::kWrite);
