@@ -3,19 +3,18 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <exception>
-#include <filesystem>
-#include <span>
 #include <utility>
 
 #include "app/UpdateReply.h"
 #include "engine/Wire.h"
 #include "hex/Chex2bin.h"
+#include "hex/ImageFile.h"
+#include "widgets/HexDocument.h"
 #include "widgets/HexEditor.h"
 #include "widgets/HexFile.h"
 
@@ -49,7 +48,7 @@ ImageFiles::ImageFiles(CPro& engine, widgets::HexEditor& view, QLineEdit& edtFil
                        AppendLogHook appendLog,
                        std::vector<std::string> positionalArguments, Dialogs dialogs)
     : engine_(engine),
-      view_(view),
+      document_(view.Document()),
       edtFile_(edtFile),
       edtFlashSize_(edtFlashSize),
       appendLog_(std::move(appendLog)),
@@ -89,48 +88,46 @@ bool ImageFiles::LoadImageFile(const std::string& path) {
   imagePath_ = path;
   edtFile_.setText(ToQString(path));
   const ImageFileKind kind = ImageFileKindOf(path);
-  return kind == ImageFileKind::Hex ? LoadHex(path) : LoadOther(path, kind);
+  if (kind == ImageFileKind::Other) {
+    // Shown, but not an image: WriteImage keeps what it holds.
+    document_.LoadFromFile(ToQString(path));
+    return true;
+  }
+  ImageLoadOptions options;
+  options.sizeLimit = kImageBufferSize;
+  options.writeSideFile = true;
+  options.acceptEmpty = true;
+  ImageLoad load = LoadImage(path, options);
+  if (load.error.failure == ImageLoadFailure::kTooLarge) {
+    Refuse(path, load.error.size);
+    return false;
+  }
+  return kind == ImageFileKind::Hex ? ShowHex(path, load) : ShowBin(path, std::move(load));
 }
 
-bool ImageFiles::LoadHex(const std::string& path) {
-  // The file is read once and converted from memory, so both passes below see the same bytes.
-  QByteArray file;
-  bool readable = true;
-  try {
-    file = widgets::ReadWholeFile(ToQString(path)).bytes;
-  } catch (const std::exception&) {
-    readable = false;
-  }
-  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(file.constData()),
-                                       static_cast<size_t>(file.size()));
+void ImageFiles::FillWriteImage(const Image& image) {
+  engine_.EditWriteImage([&](uint8_t* buffer, size_t size) {
+    std::memcpy(buffer, image.bytes.data(), std::min(image.Size(), size));
+  });
+}
 
-  CHex2Bin converter;
-  uint32_t length = 0;
-  int32_t result = CHex2Bin::kOpenHexError;
-  if (readable) {
-    // Measure first: an image that does not fit WriteImage is refused before a side file is
-    // written, rather than leaving a side file cut short.
-    converter.ConvertBytes(bytes, std::nullopt, &length, nullptr);
-    if (length > kImageBufferSize) {
+bool ImageFiles::ShowHex(const std::string& path, const ImageLoad& load) {
+  const ImageLoadError& error = load.error;
+  int32_t result = CHex2Bin::kSuccess;
+  uint64_t length = 0;  // what the view shows: the image, or what the converter counted
+  if (load.Ok()) {
+    FillWriteImage(load.image);
+    if (load.sideFileFailed) result = CHex2Bin::kWriteDestError;
+    length = load.image.Size();
+  } else if (error.failure == ImageLoadFailure::kConversionFailed) {
+    result = error.converterResult;
+    length = error.size;
+    if (length > kImageBufferSize) {  // nothing beyond WriteImage can be shown
       Refuse(path, length);
       return false;
     }
-    // Into a copy of WriteImage, so the engine's lock is not held across the file writes and the
-    // capacity keeps the converter inside the buffer whatever the file holds.
-    std::vector<uint8_t> scratch(kImageBufferSize);
-    engine_.CopyWriteImage(0, scratch.data(), scratch.size());
-    length = static_cast<uint32_t>(kImageBufferSize);
-    result = converter.ConvertBytes(bytes, std::filesystem::path(path + ".bin"), &length, scratch.data());
-    if (length > kImageBufferSize) {  // only if the two passes disagreed
-      Refuse(path, length);
-      return false;
-    }
-    const bool filled = result == CHex2Bin::kSuccess || result == CHex2Bin::kWriteDestError;
-    if (filled) {
-      engine_.EditWriteImage([&](uint8_t* image, size_t size) {
-        std::memcpy(image, scratch.data(), std::min<size_t>(length, size));
-      });
-    }
+  } else {
+    result = CHex2Bin::kOpenHexError;
   }
   if (result != CHex2Bin::kSuccess) {
     // The view below still takes the length the converter counted, but the operator must not
@@ -139,36 +136,19 @@ bool ImageFiles::LoadHex(const std::string& path) {
   }
 
   QByteArray image(static_cast<qsizetype>(length), '\0');
-  engine_.CopyWriteImage(0, reinterpret_cast<uint8_t*>(image.data()), length);
-  view_.SetDataSize(static_cast<int>(length));
-  view_.WriteBuffer(image.constData(), 0, static_cast<int>(length));
+  engine_.CopyWriteImage(0, reinterpret_cast<uint8_t*>(image.data()), static_cast<size_t>(length));
+  document_.SetSize(static_cast<int>(length));
+  document_.Write(image.constData(), 0, static_cast<int>(length));
   return true;
 }
 
-bool ImageFiles::LoadOther(const std::string& path, ImageFileKind kind) {
-  const QString file = ToQString(path);
-  if (kind == ImageFileKind::Bin) {
-    const QFileInfo info(file);
-    if (info.exists() && info.size() > static_cast<qint64>(kImageBufferSize)) {
-      Refuse(path, static_cast<uint64_t>(info.size()));
-      return false;
-    }
-  }
-  view_.LoadFromFile(file);
-  QBuffer stream;
-  stream.open(QIODevice::ReadWrite);
-  view_.SaveToStream(stream);
-  view_.LoadFromStream(stream);
-  if (kind != ImageFileKind::Bin) return true;
-
-  const QByteArray& data = stream.buffer();
-  if (static_cast<size_t>(data.size()) > kImageBufferSize) {  // the file grew after it was measured
-    Refuse(path, static_cast<uint64_t>(data.size()));
-    return false;
-  }
-  engine_.EditWriteImage([&](uint8_t* image, size_t size) {
-    std::memcpy(image, data.constData(), std::min<size_t>(static_cast<size_t>(data.size()), size));
-  });
+bool ImageFiles::ShowBin(const std::string& path, ImageLoad load) {
+  if (load.error.failure == ImageLoadFailure::kUnreadable)
+    throw widgets::FileError("Cannot open", path, load.error.systemError);
+  const Image& image = load.image;
+  document_.LoadFromFile(ToQString(path), QByteArray(reinterpret_cast<const char*>(image.bytes.data()),
+                                                     static_cast<qsizetype>(image.Size())));
+  FillWriteImage(image);
   return true;
 }
 
@@ -179,7 +159,7 @@ void ImageFiles::Refuse(const std::string& path, uint64_t imageSize) {
   // image instead of sending something that is not the file shown in edtFile.
   QBuffer empty;
   empty.open(QIODevice::ReadOnly);
-  view_.LoadFromStream(empty);
+  document_.LoadFromStream(empty);
 }
 
 void ImageFiles::BtnLoadFileClick() {
@@ -192,7 +172,7 @@ void ImageFiles::BtnLoadFileClick() {
     if (!path) return;
   }
   if (!LoadImageFile(*path)) return;
-  const int size = view_.GetDataSize();
+  const int size = document_.Size();
   Log("载入文件" + *path + "  " + std::to_string(size) + " Bytes");
   edtFlashSize_.setText(QString::number(size));
 }
@@ -206,7 +186,7 @@ void ImageFiles::btnSetFlashSizeClick() {
     return;
   }
   try {
-    view_.SetDataSize(*size);
+    document_.SetSize(*size);
   } catch (const std::exception&) {
     edtFlashSize_.clear();
   }
@@ -216,7 +196,7 @@ void ImageFiles::btnSaveBinClick() {
   if (!dialogs_.chooseSaveFile) return;
   const std::optional<std::string> path = dialogs_.chooseSaveFile(kSaveBinTitle, kSaveBinFilter, kSaveBinSuffix);
   if (!path) return;
-  view_.SaveToFile(ToQString(*path));
+  document_.SaveToFile(ToQString(*path));
 }
 
 }  // namespace quillet

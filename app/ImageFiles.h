@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ImageFileKind.h"
 #include "engine/AppendLog.h"
 #include "engine/Cpro.h"
+#include "hex/ImageFile.h"
 
 class QLineEdit;
 class QWidget;
@@ -24,6 +24,7 @@ class QWidget;
 namespace quillet {
 
 namespace widgets {
+class HexDocument;
 class HexEditor;
 }
 
@@ -50,7 +51,8 @@ class ImageFiles {
         chooseSaveFile;
   };
 
-  // engine, view and both edit boxes must outlive this object. positionalArguments are the
+  // engine, view and both edit boxes must outlive this object, and the view must keep showing the
+  // document it shows now. positionalArguments are the
   // program's command-line arguments other than options.
   ImageFiles(CPro& engine, widgets::HexEditor& view, QLineEdit& edtFile, QLineEdit& edtFlashSize,
              AppendLogHook appendLog,
@@ -59,6 +61,8 @@ class ImageFiles {
   // Modal file dialogs owned by parent. The save dialog does not ask before replacing a file.
   static Dialogs DefaultDialogs(QWidget* parent);
 
+  // The bytes the hex view shows: the loaded image, or the chip's content after a Read.
+  widgets::HexDocument& Document() const { return document_; }
   // The path of the last file given to LoadImageFile (empty before any).
   const std::string& ImagePath() const { return imagePath_; }
   // The file LoadFile takes instead of asking: the second positional argument, or the only one.
@@ -74,13 +78,14 @@ class ImageFiles {
   void btnSaveBinClick();
 
  private:
-  bool LoadHex(const std::string& path);
-  bool LoadOther(const std::string& path, ImageFileKind kind);
+  bool ShowHex(const std::string& path, const ImageLoad& load);
+  bool ShowBin(const std::string& path, ImageLoad load);
+  void FillWriteImage(const Image& image);
   void Refuse(const std::string& path, uint64_t imageSize);
   void Log(const std::string& text) const;
 
   CPro& engine_;
-  widgets::HexEditor& view_;
+  widgets::HexDocument& document_;
   QLineEdit& edtFile_;
   QLineEdit& edtFlashSize_;
   AppendLogHook appendLog_;

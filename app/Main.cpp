@@ -381,7 +381,7 @@ void TForm1::ShowReadBack(const std::vector<uint8_t>& flash) {
   HexEditor->Invalidate();
 }
 
-uint32_t TForm1::ImageSize() const { return static_cast<uint32_t>(HexEditor->GetDataSize()); }
+uint32_t TForm1::ImageSize() const { return static_cast<uint32_t>(imageFiles_->Document().Size()); }
 
 void TForm1::LoadImageFile(const std::string& path) { imageFiles_->LoadImageFile(path); }
 

@@ -20,13 +20,17 @@
 
 #include "programmer/ActivityLog.h"
 #include "app/HidBackend.h"
-#include "app/ImageFileKind.h"
 #include "app/Version.h"
 #include "cli/CliOptions.h"
 #include "cli/ImageIo.h"
 #include "cli/Progress.h"
 #include "cli/Session.h"
 #include "hex/Chex2bin.h"
+#include "hex/HexConversion.h"
+#include "hex/ImageComparison.h"
+#include "hex/ImageFile.h"
+#include "hex/ImageFileKind.h"
+#include "hex/IntelHexWriter.h"
 #include "hid/HidIO.h"
 #include "sim/SimHidModels.h"
 
@@ -180,31 +184,22 @@ int RunConvert(const CliOptions& o, Output& out) {
   record["file"] = in;
   record["output"] = target;
   std::vector<uint8_t> file;
-  std::string why;
-  CHex2Bin converter;
-  uint32_t length = 0;
-  int32_t result = CHex2Bin::kOpenHexError;
-  std::vector<uint8_t> image;
-  if (ReadFileBytes(in, file, why)) {
-    result = converter.ConvertBytes(file, std::nullopt, &length, nullptr);
-    if (result == CHex2Bin::kLengthOnly) {
-      image.resize(length);
-      uint8_t none = 0;  // an empty image still needs somewhere to go, or the call only measures
-      result = converter.ConvertBytes(file, std::nullopt, &length, length ? image.data() : &none);
-    }
-  }
-  record["result"] = result;
-  record["message"] = CHex2Bin::ResultMessage(result);
-  record["bytes"] = result == CHex2Bin::kSuccess ? Json::Value(length) : Json::Value();
-  if (result != CHex2Bin::kSuccess) {
-    std::string error = ConversionError(in, file, converter, result);
-    if (result == CHex2Bin::kOpenHexError) error += " (" + why + ")";
+  HexConversion c;
+  c.result = CHex2Bin::kOpenHexError;
+  const int why = ReadFileBytes(in, file);
+  if (why == 0) c = ConvertHexImage(file, std::nullopt);
+  record["result"] = c.result;
+  record["message"] = CHex2Bin::ResultMessage(c.result);
+  record["bytes"] = c.result == CHex2Bin::kSuccess ? Json::Value(static_cast<Json::UInt64>(c.length)) : Json::Value();
+  if (c.result != CHex2Bin::kSuccess) {
+    std::string error = ConversionMessage(in, c.failedLine, c.result);
+    if (c.result == CHex2Bin::kOpenHexError) error += " (" + std::string(std::strerror(why)) + ")";
     return Finish(out, record, {kExitUsage, error}, start);
   }
   // Written whole through a temporary file: a longer file there before keeps no stale tail.
-  if (std::string failed = WriteFileAtomically(target, image); !failed.empty())
+  if (std::string failed = WriteFileAtomically(target, c.image); !failed.empty())
     return Finish(out, record, {kExitFailed, failed}, start);
-  out.Message(in + " -> " + target + ": result 0, Success. " + std::to_string(length) + " bytes");
+  out.Message(in + " -> " + target + ": result 0, Success. " + std::to_string(c.length) + " bytes");
   return Finish(out, record, {}, start);
 }
 

@@ -29,6 +29,9 @@ namespace quillet {
 // The end record. The converter reads only what precedes its first occurrence.
 inline constexpr std::string_view kIntelHexEndRecord = ":00000001FF";
 
+// What an image byte no data record sets holds, unless a caller changes FillByte.
+inline constexpr std::uint8_t kHexFillByte = 0xFF;
+
 class CHex2Bin {
  public:
   // Result codes of Convert; each has an English message (ResultMessage).
@@ -44,7 +47,7 @@ class CHex2Bin {
     kLengthOnly = 8,
   };
 
-  std::uint8_t FillByte = 0xFF;  // value of every image byte no data record sets
+  std::uint8_t FillByte = kHexFillByte;  // value of every image byte no data record sets
   std::uint32_t BinLength = 0;   // L of the last conversion that passed its checking pass
   std::int32_t LastResult = -1;  // result code of the last conversion (-1: none yet)
   std::string ResultText;        // message of LastResult

@@ -18,7 +18,6 @@
 
 #include "hex/HexDigit.h"
 #include "widgets/HexEditorAccessible.h"
-#include "widgets/HexFile.h"
 
 namespace quillet::widgets {
 namespace {
@@ -50,103 +49,57 @@ HexEditor::HexEditor(QWidget* parent) : QAbstractScrollArea(parent) {
   viewport()->setBackgroundRole(QPalette::Base);
   setAttribute(Qt::WA_InputMethodEnabled, false);
   UpdateMetrics();
-  UpdateScrollBars();
+  SetDocument(nullptr);
 }
 
 HexEditor::~HexEditor() = default;
 
-int HexEditor::GetDataSize() const { return static_cast<int>(data_.size()); }
-
-QByteArray HexEditor::Data() const { return data_; }
-
-bool HexEditor::Modified() const { return modified_; }
-
-bool HexEditor::IsByteChanged(int offset) const {
-  return offset >= 0 && offset < GetDataSize() && changed_[static_cast<size_t>(offset)];
+void HexEditor::SetDocument(HexDocument* document) {
+  if (document == nullptr) document = &ownDocument_;
+  if (document_) disconnect(document_, nullptr, this, nullptr);
+  document_ = document;
+  connect(document, &HexDocument::replaced, this, &HexEditor::AfterReplace);
+  connect(document, &HexDocument::changed, this, &HexEditor::AfterDataChange);
+  connect(document, &HexDocument::byteChanged, this, &HexEditor::AfterByteChange);
+  connect(document, &HexDocument::saved, this, [this] { viewport()->update(); });
+  if (document != &ownDocument_) {
+    // A document that goes first leaves the view showing its own, empty one.
+    connect(document, &QObject::destroyed, this, [this] { SetDocument(nullptr); });
+  }
+  AfterReplace();
 }
 
-void HexEditor::SetDataSize(int size) {
-  if (size < 0) throw std::invalid_argument("Data size cannot be negative");
-  const int old = GetDataSize();
-  // Both stores are sized before either is replaced, so a failed allocation changes nothing.
-  std::vector<bool> marks = changed_;
-  marks.resize(static_cast<size_t>(size), true);
-  QByteArray resized = data_;
-  resized.resize(size);
-  if (size > old) std::memset(resized.data() + old, 0, static_cast<size_t>(size - old));
-  data_ = std::move(resized);
-  changed_ = std::move(marks);
-  modified_ = true;
-  AfterDataChange(size != old);
-}
+HexDocument& HexEditor::Document() const { return document_ ? *document_ : ownDocument_; }
 
-void HexEditor::WriteBuffer(const void* buffer, int index, int count) {
-  if (index < 0 || count < 0 || index > GetDataSize() - count)
-    throw std::out_of_range("Data position/length out of data bounds");
-  if (count == 0) return;
-  if (buffer == nullptr) throw std::invalid_argument("No data to write");
-  std::memmove(data_.data() + index, buffer, static_cast<size_t>(count));
-  MarkChanged(index, count);
-  modified_ = true;
-  AfterDataChange(false);
-}
+int HexEditor::GetDataSize() const { return Document().Size(); }
+
+QByteArray HexEditor::Data() const { return Document().Bytes(); }
+
+bool HexEditor::Modified() const { return Document().Modified(); }
+
+QString HexEditor::FileName() const { return Document().FileName(); }
+
+bool HexEditor::IsByteChanged(int offset) const { return Document().IsByteChanged(offset); }
+
+void HexEditor::SetDataSize(int size) { Document().SetSize(size); }
+
+void HexEditor::WriteBuffer(const void* buffer, int index, int count) { Document().Write(buffer, index, count); }
 
 void HexEditor::Invalidate() { viewport()->update(); }
 
-void HexEditor::LoadFromFile(const QString& path) {
-  LoadedFile file = ReadWholeFile(path);
-  ReplaceData(std::move(file.bytes));
-  fileName_ = path;
-  fileReadOnly_ = file.readOnly;
-}
+void HexEditor::LoadFromFile(const QString& path) { Document().LoadFromFile(path); }
 
-void HexEditor::SaveToFile(const QString& path) {
-  const bool sameFile = SameFile(path, fileName_);
-  if (sameFile && fileReadOnly_)
-    throw std::runtime_error("Cannot save readonly file " + path.toStdString() + ".");
-  ReplaceFile(path, data_, sameFile && modified_);
-  fileName_ = path;
-  fileReadOnly_ = false;
-  modified_ = false;
-  changed_.assign(changed_.size(), false);
-  viewport()->update();
-}
+void HexEditor::SaveToFile(const QString& path) { Document().SaveToFile(path); }
 
-void HexEditor::SaveToStream(QIODevice& stream) const {
-  if (!stream.isWritable()) throw std::runtime_error("Cannot write to a stream not open for writing.");
-  if (stream.write(data_) != data_.size())
-    throw std::runtime_error("Cannot write stream.\r\n(" + stream.errorString().toStdString() + ".)");
-}
+void HexEditor::SaveToStream(QIODevice& stream) const { Document().SaveToStream(stream); }
 
-void HexEditor::LoadFromStream(QIODevice& stream) {
-  if (!stream.isReadable()) throw std::runtime_error("Cannot read from a stream not open for reading.");
-  if (!stream.isSequential() && !stream.seek(0))
-    throw std::runtime_error("Cannot read stream.\r\n(" + stream.errorString().toStdString() + ".)");
-  QByteArray bytes;
-  char chunk[64 * 1024];
-  for (;;) {
-    const qint64 got = stream.read(chunk, sizeof chunk);
-    if (got < 0) throw std::runtime_error("Cannot read stream.\r\n(" + stream.errorString().toStdString() + ".)");
-    if (got == 0) break;
-    if (bytes.size() > INT_MAX - got) throw std::runtime_error("Cannot read stream.\r\n(Stream too large.)");
-    bytes.append(chunk, got);
-  }
-  ReplaceData(std::move(bytes));
-}
+void HexEditor::LoadFromStream(QIODevice& stream) { Document().LoadFromStream(stream); }
 
-void HexEditor::ReplaceData(QByteArray data) {
-  std::vector<bool> marks(static_cast<size_t>(data.size()), false);
-  data_ = std::move(data);
-  changed_ = std::move(marks);
-  modified_ = false;
+void HexEditor::AfterReplace() {
   cursor_ = anchor_ = 0;
   nibble_ = 0;
   AfterDataChange(true);
   verticalScrollBar()->setValue(0);
-}
-
-void HexEditor::MarkChanged(int index, int count) {
-  std::fill_n(changed_.begin() + index, count, true);
 }
 
 void HexEditor::AfterDataChange(bool sizeChanged) {
@@ -228,6 +181,8 @@ void HexEditor::scrollContentsBy(int, int) { viewport()->update(); }
 
 // ---- texts ----
 
+const char* HexEditor::RowBytes(int row) const { return Document().Bytes().constData() + row * HexLayout::kBytesPerRow; }
+
 QChar HexEditor::DisplayChar(unsigned char byte) {
   // Bytes are shown as the characters of the same code (Latin-1), without translation; control
   // codes and the soft hyphen, which has no glyph of its own, show the placeholder.
@@ -243,7 +198,7 @@ QString HexEditor::RowHexText(int row) const {
   const int count = layout_.BytesInRow(row);
   QString text;
   text.reserve(count * 3);
-  const char* bytes = data_.constData() + row * HexLayout::kBytesPerRow;
+  const char* bytes = RowBytes(row);
   for (int i = 0; i < count; ++i) {
     const auto byte = static_cast<unsigned char>(bytes[i]);
     if (i > 0) text += QLatin1Char(' ');
@@ -257,7 +212,7 @@ QString HexEditor::RowCharText(int row) const {
   const int count = layout_.BytesInRow(row);
   QString text;
   text.reserve(count);
-  const char* bytes = data_.constData() + row * HexLayout::kBytesPerRow;
+  const char* bytes = RowBytes(row);
   for (int i = 0; i < count; ++i) text += DisplayChar(static_cast<unsigned char>(bytes[i]));
   return text;
 }
@@ -332,7 +287,7 @@ void HexEditor::paintEvent(QPaintEvent* event) {
       painter.fillRect(QRect(charX + runStart * cw, top, (endColumn - runStart) * cw, rowHeight_), runColor);
       runStart = -1;
     };
-    const char* bytes = data_.constData() + rowStart;
+    const char* bytes = RowBytes(row);
     for (int column = 0; column < count; ++column) {
       const int offset = rowStart + column;
       const auto byte = static_cast<unsigned char>(bytes[column]);
@@ -342,7 +297,7 @@ void HexEditor::paintEvent(QPaintEvent* event) {
       if (selection && offset >= selStart && offset < selEnd) {
         ink = kInkSelected;
         background = highlight;
-      } else if (changed_[static_cast<size_t>(offset)]) {
+      } else if (Document().IsByteChanged(offset)) {
         ink = kInkChanged;
         background = changedBack;
       }
@@ -442,7 +397,7 @@ QString HexEditor::SelectionAsHexText() const {
   const int length = SelectionLength();
   text.reserve(length * 3);
   for (int i = 0; i < length; ++i) {
-    const auto byte = static_cast<unsigned char>(data_[start + i]);
+    const auto byte = static_cast<unsigned char>(Document().Bytes()[start + i]);
     if (i > 0) text += QLatin1Char(' ');
     text += QLatin1Char(kUpperHexDigits[byte >> 4]);
     text += QLatin1Char(kUpperHexDigits[byte & 0xF]);
@@ -494,10 +449,9 @@ void HexEditor::MoveCursor(CursorMove move, bool extendSelection) {
   SetCursor(target, field_, extendSelection);
 }
 
-void HexEditor::OverwriteByte(int offset, unsigned char value) {
-  data_[offset] = static_cast<char>(value);
-  changed_[static_cast<size_t>(offset)] = true;
-  modified_ = true;
+void HexEditor::OverwriteByte(int offset, unsigned char value) { Document().SetByte(offset, value); }
+
+void HexEditor::AfterByteChange(int offset) {
   viewport()->update();
   QAccessibleInterface* table = QAccessible::isActive() ? QAccessible::queryAccessibleInterface(this) : nullptr;
   if (table) {
@@ -516,7 +470,7 @@ bool HexEditor::TypeText(const QString& text) {
   bool typed = false;
   for (QChar c : text) {
     const int offset = cursor_;
-    const auto old = static_cast<unsigned char>(data_[offset]);
+    const auto old = static_cast<unsigned char>(Document().Bytes()[offset]);
     if (field_ == HexField::kHex) {
       const int digit = HexDigitValue(c.toLatin1());  // 0 for a character outside Latin-1: no digit
       if (digit < 0) break;

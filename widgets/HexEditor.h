@@ -1,16 +1,18 @@
 #pragma once
 // The hex view of the Flash page: a scrolling, editable grid of offsets, hexadecimal bytes and
-// characters over a byte array. Only the rows in view are painted, so large images scroll as
-// lightly as small ones. Errors are thrown as std::exception subclasses whose what() is the text
-// the window's error box shows.
+// characters over a HexDocument it displays but does not own. Only the rows in view are painted, so
+// large images scroll as lightly as small ones. The data operations below act on the document
+// shown; errors are thrown as std::exception subclasses whose what() is the text the window's
+// error box shows.
 
 #include <QAbstractScrollArea>
 #include <QByteArray>
 #include <QColor>
 #include <QFont>
+#include <QPointer>
 #include <QString>
-#include <vector>
 
+#include "widgets/HexDocument.h"
 #include "widgets/HexLayout.h"
 
 class QIODevice;
@@ -39,6 +41,11 @@ class HexEditor : public QAbstractScrollArea {
   explicit HexEditor(QWidget* parent = nullptr);
   ~HexEditor() override;
 
+  // Shows `document`, which must outlive its use here or be destroyed first (the view then goes
+  // back to an empty document). nullptr, and a view never given one: a document of the view's own.
+  void SetDocument(HexDocument* document);
+  HexDocument& Document() const;
+
   int GetDataSize() const;
   // Grows with 0x00 bytes or drops the tail; counts as a change. Negative sizes throw
   // std::invalid_argument and leave the data as it was.
@@ -49,23 +56,13 @@ class HexEditor : public QAbstractScrollArea {
   void Invalidate();
   QByteArray Data() const;
 
-  // Replaces the data with the file's bytes and remembers the file; the data counts as
-  // unchanged. Throws std::runtime_error("Cannot open <file>.\r\n(<reason>.)") and keeps the data
-  // when the file cannot be read.
+  // HexDocument's file operations on the document shown.
   void LoadFromFile(const QString& path);
-  // Writes the data to the file. Saving over the remembered file fails when that file was
-  // read-only when loaded; saving changed data over it first moves it to "<file>.bak". The new
-  // content goes to a temporary file in the same folder that then replaces the target, so a
-  // failed save leaves the old file whole. Throws std::runtime_error naming the file.
   void SaveToFile(const QString& path);
   void SaveToStream(QIODevice& stream) const;
-  // Replaces the data with the whole stream, read from its start; the data counts as unchanged.
   void LoadFromStream(QIODevice& stream);
-  // True after any change since the last load or save.
   bool Modified() const;
-
-  // The file remembered by the last LoadFromFile or SaveToFile (empty before either).
-  QString FileName() const { return fileName_; }
+  QString FileName() const;
   // True for bytes changed since the last load or save (shown on the changed colours).
   bool IsByteChanged(int offset) const;
 
@@ -117,9 +114,10 @@ class HexEditor : public QAbstractScrollArea {
   void scrollContentsBy(int dx, int dy) override;
 
  private:
-  void ReplaceData(QByteArray data);
-  void MarkChanged(int index, int count);
+  void AfterReplace();
   void AfterDataChange(bool sizeChanged);
+  void AfterByteChange(int offset);
+  const char* RowBytes(int row) const;
   void UpdateMetrics();
   void UpdateScrollBars();
   void EnsureCursorVisible();
@@ -131,11 +129,8 @@ class HexEditor : public QAbstractScrollArea {
   int RulerHeight() const { return rowHeight_; }
   int LeftMargin() const;
 
-  QByteArray data_;
-  std::vector<bool> changed_;  // one flag a byte, same length as data_
-  bool modified_ = false;
-  QString fileName_;
-  bool fileReadOnly_ = false;
+  mutable HexDocument ownDocument_;  // shown when no other document is
+  QPointer<HexDocument> document_;
 
   HexLayout layout_;
   int cursor_ = 0;

@@ -7,100 +7,27 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
+#include <span>
 #include <stdexcept>
 #include <string>
+
+#include "component/AtomicFile.h"
 
 namespace quillet::widgets {
 namespace {
 
 std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-[[noreturn]] void Fail(const char* what, const std::string& path, int error) {
-  throw std::runtime_error(std::string(what) + " " + path + ".\r\n(" + std::strerror(error) + ".)");
-}
-
-// Closes the descriptor and removes the temporary file unless released.
-class TempFile {
- public:
-  TempFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-  int fd() const { return fd_; }
-  const std::string& path() const { return path_; }
-  // Closes the descriptor, returning the errno of a failed close (0 on success).
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-  void Release() { path_.clear(); }
-
- private:
-  int fd_;
-  std::string path_;
-};
-
-// A hidden name beside the target that no other save is using; O_EXCL guards against races.
-int CreateTemporary(const std::string& dir, const std::string& base, std::string* path) {
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *path = dir + "/." + base + "." + std::to_string(::getpid()) + "-" +
-            std::to_string(counter.fetch_add(1)) + ".tmp";
-    const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
-}
-
-int WriteAll(int fd, const char* data, qsizetype size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data += written;
-    size -= written;
-  }
-  return 0;
-}
-
-void WriteInPlace(const std::string& path, const QByteArray& bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) Fail("Cannot create", path, errno);
-  int error = WriteAll(fd, bytes.constData(), bytes.size());
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) Fail("Cannot write", path, error);
-}
-
-void SyncDirectory(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);  // best effort: some file systems refuse it on folders
-  ::close(fd);
-}
+[[noreturn]] void Fail(const char* what, const std::string& path, int error) { throw FileError(what, path, error); }
 
 }  // namespace
 
-namespace {
-
-// A file nobody may write (no write permission bits), or this process may not, counts as
-// read-only; root overriding the bits does not make a file the user protected writable here.
-bool ReadOnly(const std::string& path, mode_t mode) {
-  return (mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
+std::runtime_error FileError(const char* what, const std::string& path, int error) {
+  return std::runtime_error(std::string(what) + " " + path + ".\r\n(" + std::strerror(error) + ".)");
 }
-
-}  // namespace
 
 LoadedFile ReadWholeFile(const QString& path) {
   const std::string native = Native(path);
@@ -129,87 +56,30 @@ LoadedFile ReadWholeFile(const QString& path) {
       }
       file.bytes.append(chunk, got);
     }
-    file.readOnly = ReadOnly(native, st.st_mode);
+    file.readOnly = quillet::IsReadOnlyFile(native, st.st_mode);
   }
   ::close(fd);
   if (error != 0) Fail("Cannot open", shown, error);
   return file;
 }
 
-void ReplaceFile(const QString& path, const QByteArray& bytes, bool backup) {
-  std::string target = Native(path);
-  const std::string shown = path.toStdString();
+bool IsReadOnlyFile(const QString& path) {
+  const std::string native = Native(path);
   struct stat st {};
-  bool exists = ::lstat(target.c_str(), &st) == 0;
-  if (exists && S_ISLNK(st.st_mode)) {
-    // Replace the file the link names, not the link itself.
-    if (char* real = ::realpath(target.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-      exists = ::stat(target.c_str(), &st) == 0;
-    }
+  return ::stat(native.c_str(), &st) == 0 && quillet::IsReadOnlyFile(native, st.st_mode);
+}
+
+void ReplaceFile(const QString& path, const QByteArray& bytes, bool backup) {
+  const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                      static_cast<size_t>(bytes.size()));
+  const std::optional<FileReplaceError> failed = ReplaceFileAtomically(Native(path), data, backup);
+  if (!failed) return;
+  switch (failed->step) {
+    case FileReplaceError::kCreate: Fail("Cannot create", path.toStdString(), failed->error);
+    case FileReplaceError::kWrite: Fail("Cannot write", path.toStdString(), failed->error);
+    case FileReplaceError::kBackup: Fail("Cannot create backup", failed->file, failed->error);
   }
-  if (exists && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-    if (S_ISDIR(st.st_mode)) Fail("Cannot create", shown, EISDIR);
-    WriteInPlace(target, bytes);
-    return;
-  }
-
-  // Renaming over a file needs only the folder's permission; a read-only file must stay as
-  // it is, as it would if it were opened for writing.
-  if (exists && S_ISREG(st.st_mode) && ReadOnly(target, st.st_mode)) Fail("Cannot create", shown, EACCES);
-
-  const auto slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-
-  std::string tempPath;
-  const int fd = CreateTemporary(dir, base, &tempPath);
-  if (fd < 0) Fail("Cannot create", shown, errno);
-  TempFile temp(fd, tempPath);
-  // The replacement keeps the permissions of the file it replaces.
-  if (exists && S_ISREG(st.st_mode)) ::fchmod(temp.fd(), st.st_mode & 07777);
-  if (int error = WriteAll(temp.fd(), bytes.constData(), bytes.size()); error != 0) Fail("Cannot write", shown, error);
-  if (::fsync(temp.fd()) != 0) Fail("Cannot write", shown, errno);
-  if (int error = temp.Close(); error != 0) Fail("Cannot write", shown, error);
-
-  if (backup && exists) {
-    // The old file gets a second name, then that name replaces the older backup: the target
-    // stays whole throughout, and the older backup goes only once the new one exists.
-    const std::string backupPath = target + ".bak";
-    std::string linkPath;
-    bool linked = false;
-    for (int attempt = 0; attempt < 100 && !linked; ++attempt) {
-      linkPath = dir + "/." + base + ".bak." + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-      if (::link(target.c_str(), linkPath.c_str()) == 0) {
-        linked = true;
-      } else if (errno != EEXIST) {
-        break;
-      }
-    }
-    if (linked) {
-      if (::rename(linkPath.c_str(), backupPath.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(linkPath.c_str());
-        Fail("Cannot create backup", backupPath, error);
-      }
-    } else {
-      // No hard links on this file system: move the file aside and put it back if the new one
-      // cannot take its place.
-      if (::rename(target.c_str(), backupPath.c_str()) != 0) Fail("Cannot create backup", backupPath, errno);
-      if (::rename(temp.path().c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        ::rename(backupPath.c_str(), target.c_str());
-        Fail("Cannot create", shown, error);
-      }
-      temp.Release();
-      SyncDirectory(dir);
-      return;
-    }
-  }
-  if (::rename(temp.path().c_str(), target.c_str()) != 0) Fail("Cannot create", shown, errno);
-  temp.Release();
-  SyncDirectory(dir);
+  Fail("Cannot create", path.toStdString(), failed->error);
 }
 
 bool SameFile(const QString& a, const QString& b) {

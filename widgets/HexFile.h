@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <stdexcept>
+#include <string>
 
 namespace quillet::widgets {
 
@@ -12,10 +14,17 @@ struct LoadedFile {
   bool readOnly = false;  // nobody may write it, or this process may not
 };
 
+// The error the view's file operations throw: "<what> <path>.\r\n(<strerror of error>.)".
+std::runtime_error FileError(const char* what, const std::string& path, int error);
+
 // "Cannot open <path>.\r\n(<reason>.)" when the file cannot be opened or read.
 LoadedFile ReadWholeFile(const QString& path);
 
-// Writes `bytes` as the new content of `path`. A regular file (or a new one) is written to a
+// Whether the file at `path` counts as read-only, as ReadWholeFile would report it (false when
+// it cannot be examined).
+bool IsReadOnlyFile(const QString& path);
+
+// Writes `bytes` as the new content of `path` (ReplaceFileAtomically). A regular file (or a new one) is written to a
 // temporary file in the same folder, flushed to disk and renamed over the target, so a failure at
 // any point leaves the old content whole; with `backup` an existing target is first kept as
 // "<path>.bak", replacing an older backup. A symbolic link is followed to the file it names.

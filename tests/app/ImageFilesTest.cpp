@@ -140,20 +140,6 @@ class ImageFilesTest : public testing::Test {
   std::optional<ImageFiles> files;
 };
 
-TEST(ImageFileKindTest, LastThreeCharactersUpperCasedDecide) {
-  const struct {
-    const char* path;
-    ImageFileKind kind;
-  } cases[] = {
-      {"x.hex", ImageFileKind::Hex},   {"x.HEX", ImageFileKind::Hex},     {"x.Hex", ImageFileKind::Hex},
-      {"fwhex", ImageFileKind::Hex},   {"/a.bin/x.hex", ImageFileKind::Hex}, {"x.bin", ImageFileKind::Bin},
-      {"x.Bin", ImageFileKind::Bin},   {"xBIN", ImageFileKind::Bin},      {"firmware.dat", ImageFileKind::Other},
-      {"x.hexx", ImageFileKind::Other}, {"hex", ImageFileKind::Other},     {"bin", ImageFileKind::Other},
-      {"", ImageFileKind::Other},      {"x.he", ImageFileKind::Other},
-  };
-  for (const auto& c : cases) EXPECT_EQ(ImageFileKindOf(c.path), c.kind) << c.path;
-}
-
 TEST_F(ImageFilesTest, LoadFileWithHexFillsWriteImageViewSideFileAndLogs) {
   const SmallHex hex;
   const std::string path = Path("blink.hex");
@@ -265,6 +251,21 @@ TEST_F(ImageFilesTest, FailedConversionKeepsWriteImageAndSaysSo) {
     EXPECT_EQ(log, std::vector<std::string>{"HEX转换：" + path + "  " + c.message});
     EXPECT_EQ(files->ImagePath(), path);
   }
+}
+
+// The image is good but its side file cannot be written: it is loaded, and the log says what failed.
+TEST_F(ImageFilesTest, SideFileThatCannotBeWrittenIsReportedButTheImageLoads) {
+  const SmallHex hex;
+  const std::string path = Path("blocked.hex");
+  WriteFile(path, hex.Text());
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(path + ".bin")));
+  openChoice = path;
+
+  Files().BtnLoadFileClick();
+
+  EXPECT_EQ(WriteImage(), Expected(hex.Image(), true));
+  EXPECT_EQ(ToBytes(view.Data()), hex.Image());
+  EXPECT_EQ(log, (std::vector<std::string>{"HEX转换：" + path + "  Write Dest file error.", LoadedLine(path, 0x110)}));
 }
 
 TEST_F(ImageFilesTest, MissingFileRaisesTheViewsErrorAndChangesOnlyThePath) {

@@ -1,23 +1,19 @@
-// The command line's pure parts: options, chip names, HEX output, image comparison, progress text
+// The command line's pure parts: options, chip names, progress text
 // and the event loop.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <random>
 #include <thread>
 
 #include "cli/CliOptions.h"
 #include "cli/EventLoop.h"
-#include "cli/ImageIo.h"
 #include "cli/Progress.h"
-#include "hex/Chex2bin.h"
 
 namespace quillet::cli {
 namespace {
 
 using ::testing::HasSubstr;
-using Bytes = std::vector<uint8_t>;
 
 // ---- options --------------------------------------------------------------------------------
 
@@ -112,69 +108,6 @@ TEST(MatchChip, CaseShortFormsAndAmbiguity) {
   std::string error;
   MatchChip("le2", error);
   EXPECT_EQ(error, "unknown chip \"le2\"; the chips are NRF24LE1_16K, NRF24LU1_16K, NRF24LU1_32K");
-}
-
-// ---- HEX output and comparison --------------------------------------------------------------
-
-Bytes Convert(const std::string& hex, size_t size) {
-  CHex2Bin c;
-  uint32_t length = 0;
-  const auto* p = reinterpret_cast<const uint8_t*>(hex.data());
-  Bytes image(size, 0xFF);
-  length = static_cast<uint32_t>(size);
-  EXPECT_EQ(c.ConvertBytes({p, hex.size()}, std::nullopt, &length, image.data()), CHex2Bin::kSuccess);
-  image.resize(std::max<size_t>(length, size), 0xFF);
-  return image;
-}
-
-TEST(IntelHexFromImage, ConvertsBackToTheSameImageWithRecordsOnlyForWhatIsNotFF) {
-  std::mt19937 gen(1);
-  for (size_t size : {size_t{100}, size_t{16384}, size_t{32768}}) {
-    Bytes image(size, 0xFF);
-    for (size_t i = 0; i < size; i += 1 + gen() % 700) image[i] = static_cast<uint8_t>(gen());
-    image[size - 1] = 0x00;
-    const std::string hex = IntelHexFromImage(image);
-    EXPECT_EQ(Convert(hex, size), image) << size;
-    EXPECT_EQ(hex.find("FFFFFFFFFFFFFFFF"), std::string::npos);
-    EXPECT_EQ(hex.substr(hex.size() - 12), ":00000001FF\n");
-    EXPECT_EQ(hex.find(":02000004"), std::string::npos) << size;
-  }
-  // Past 64 KiB an extended linear address record sets the upper address.
-  Bytes large(0x10010, 0xFF);
-  large[0] = 0x11;
-  large[0x10005] = 0x12;
-  EXPECT_EQ(IntelHexFromImage(large), ":0100000011EE\n:020000040001F9\n:0100050012E8\n:00000001FF\n");
-  EXPECT_EQ(IntelHexFromImage(Bytes(100, 0xFF)), ":00000001FF\n");
-  EXPECT_EQ(IntelHexFromImage(Bytes{0xFF, 0x01, 0x02, 0xFF}), ":020001000102FA\n:00000001FF\n");
-}
-
-TEST(CompareImages, CountsBytesAndBitsEachWay) {
-  const Bytes expected{0xFF, 0x00, 0x0F, 0xAA, 0x55};
-  const Bytes same = expected;
-  EXPECT_TRUE(CompareImages(expected, same).Equal());
-  const Bytes read{0xFF, 0x01, 0x0E, 0xAA};  // one short: the missing byte counts as FF
-  const ImageComparison c = CompareImages(expected, read);
-  EXPECT_EQ(c.differing, 3u);
-  EXPECT_EQ(c.firstAddress, 1u);
-  EXPECT_EQ(c.expected, 0x00);
-  EXPECT_EQ(c.actual, 0x01);
-  EXPECT_EQ(c.bitsZeroToOne, 1u + 4u);  // 0x00->0x01, 0x55->0xFF
-  EXPECT_EQ(c.bitsOneToZero, 1u);       // 0x0F->0x0E
-  EXPECT_EQ(DescribeMismatch(c, false),
-            "first difference at 0x0001: expected 0x00, read 0x01; 3 of 5 bytes differ, 1 bits 1->0 and 5 bits 0->1");
-  EXPECT_THAT(DescribeMismatch(c, true), HasSubstr("was the flash erased?"));
-  ImageComparison onlyUp = c;
-  onlyUp.bitsOneToZero = 0;
-  EXPECT_THAT(DescribeMismatch(onlyUp, true), ::testing::Not(HasSubstr("erased")));
-}
-
-TEST(LineOfOffset, CountsTheLinesBefore) {
-  const std::string text = "a\nbb\n\nccc";
-  const Bytes t(text.begin(), text.end());
-  EXPECT_EQ(LineOfOffset(t, 0), 1u);
-  EXPECT_EQ(LineOfOffset(t, 2), 2u);
-  EXPECT_EQ(LineOfOffset(t, 6), 4u);
-  EXPECT_EQ(LineOfOffset(t, 100), 4u);
 }
 
 // ---- progress text --------------------------------------------------------------------------

@@ -1,9 +1,7 @@
 // The hex view's file operations: loading with its error text, and saving with the backup and
 // read-only rules, without ever losing the previous file when the save fails.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <QDir>
@@ -13,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/Values.h"
 #include "widgets/HexEditor.h"
 
@@ -284,23 +283,8 @@ TEST_F(HexFileTest, SaveOntoAFullFileSystemKeepsTheOldFile) {
 
 // The same through the file size limit, which any user can set.
 TEST_F(HexFileTest, SaveBeyondTheFileSizeLimitKeepsTheOldFile) {
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  struct sigaction previous {};
-  ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
-  struct rlimit limit = saved;
-  limit.rlim_cur = 64 * 1024;
-  struct Restore {
-    const struct rlimit& limit;
-    const struct sigaction& action;
-    ~Restore() {
-      ::setrlimit(RLIMIT_FSIZE, &limit);
-      ::sigaction(SIGXFSZ, &action, nullptr);
-    }
-  } restore{saved, previous};
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  test::FileSizeLimit limit(64 * 1024);
+  ASSERT_TRUE(limit.Ok());
   ExpectFailedSaveKeepsOldFile(editor, dir.path(), "File too large");
 }
 

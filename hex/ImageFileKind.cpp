@@ -1,4 +1,4 @@
-#include "app/ImageFileKind.h"
+#include "hex/ImageFileKind.h"
 
 #include <cctype>
 
