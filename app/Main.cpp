@@ -26,6 +26,7 @@
 #include "app/ErrorBox.h"
 #include "app/GlobalHotKey.h"
 #include "app/PinReference.h"
+#include "widgets/HexDocument.h"
 #include "widgets/HexEditor.h"
 #include "widgets/LinkLabel.h"
 
@@ -179,6 +180,8 @@ void TForm1::BuildHexPage() {
   btnSetFlashSize = Button(TabSheet4, "btnSetFlashSize", "SetFlashSize", 224, 4, 105, 25);
   btnSaveBin = Button(TabSheet4, "btnSaveBin", "Save BIN", 376, 4, 105, 25);
   HexEditor = Place(new widgets::HexEditor(TabSheet4), "HexEditor", 8, 34, 721, 308);
+  image_ = new widgets::HexDocument(this);
+  HexEditor->SetDocument(image_);
   HexEditor->setAccessibleName(QStringLiteral("Flash image"));
   TabSheet2->installEventFilter(this);
   TabSheet4->installEventFilter(this);
@@ -381,7 +384,7 @@ void TForm1::ShowReadBack(const std::vector<uint8_t>& flash) {
   HexEditor->Invalidate();
 }
 
-uint32_t TForm1::ImageSize() const { return static_cast<uint32_t>(imageFiles_->Document().Size()); }
+uint32_t TForm1::ImageSize() const { return static_cast<uint32_t>(image_->Size()); }
 
 void TForm1::LoadImageFile(const std::string& path) { imageFiles_->LoadImageFile(path); }
 

@@ -36,6 +36,7 @@ class QTimer;
 namespace quillet {
 
 namespace widgets {
+class HexDocument;
 class HexEditor;
 class LinkLabel;
 }  // namespace widgets
@@ -139,6 +140,8 @@ class TForm1 : public QWidget, private ConsoleView {
 
   Settings settings_;
   ActivityLog log_;
+  // The image the hex view shows and a Write measures; the window owns it, the view displays it.
+  widgets::HexDocument* image_ = nullptr;
   std::unique_ptr<Programmer> programmer_;
   std::unique_ptr<ProgrammerConsole> console_;
   std::unique_ptr<ImageFiles> imageFiles_;
