@@ -43,10 +43,8 @@ HidBackend SimulatedHidBackend(sim::SimProgrammerConfig config,
   b.programmer = std::make_shared<sim::SimProgrammer>(std::move(config));
   auto deviceConfig = sim::ProgrammerDeviceConfig(b.programmer, std::chrono::milliseconds(1));
   if (device) device(deviceConfig);
+  // Before anyone listens: the attach is not news to a program that has not started yet.
   b.programmerPath = b.simulator->Attach(std::move(deviceConfig));
-  // The attach is not news to a program that has not started yet.
-  while (b.simulator->Changes().TakeChange()) {
-  }
   return b;
 }
 

@@ -23,6 +23,10 @@ class EventLoop {
 
   // Any thread: `call` runs on the loop's thread, after every call posted before it.
   void Post(std::function<void()> call);
+  // Post as a value, for the sources (device changes, files, signals) that deliver to this loop.
+  std::function<void(std::function<void()>)> Poster() {
+    return [this](std::function<void()> call) { Post(std::move(call)); };
+  }
 
   void WatchFd(int fd, std::function<void()> onReadable);
   void UnwatchFd(int fd);

@@ -87,12 +87,13 @@ Session::Session(HidBackend backend, Progress& progress, AppendLogHook log)
     loop_.Post([this, event] { OnEvent(event); });
   };
   console_ = std::make_unique<ProgrammerConsole>(engine_, *hid_, *view_, std::move(host));
-  if (backend_.changes) loop_.WatchFd(backend_.changes->Fd(), [this] { OnDeviceChanges(); });
+  if (backend_.changes)
+    deviceChanges_ = backend_.changes->Subscribe(loop_.Poster(), [this](const hid::DeviceChange&) { OnDeviceChange(); });
 }
 
 Session::~Session() {
-  // The reader calls into the console and posts into the loop: it goes first.
-  if (backend_.changes) loop_.UnwatchFd(backend_.changes->Fd());
+  // Device changes and the reader call into the console and post into the loop: they go first.
+  deviceChanges_.Reset();
   hid_.reset();
 }
 
@@ -102,13 +103,11 @@ void Session::Close() {
   }
 }
 
-void Session::OnDeviceChanges() {
-  while (backend_.changes->TakeChange()) {
-    try {
-      console_->DeviceChange();
-    } catch (const hid::EHidError& e) {
-      openError_ = OneLine(e.what());
-    }
+void Session::OnDeviceChange() {
+  try {
+    console_->DeviceChange();
+  } catch (const hid::EHidError& e) {
+    openError_ = OneLine(e.what());
   }
 }
 

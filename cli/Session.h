@@ -81,7 +81,7 @@ class Session {
  private:
   class View;
   void OnEvent(const EngineEvent& event);
-  void OnDeviceChanges();
+  void OnDeviceChange();
   void ArmGuard();
   void StopGuard();
   void OnGuardTimer();
@@ -97,6 +97,7 @@ class Session {
   std::unique_ptr<hid::THidIO> hid_;
   std::unique_ptr<ProgrammerConsole> console_;
   EventLoop::Timer consoleTimer_{loop_};
+  hid::Subscription deviceChanges_;  // its calls run on the loop and reach the console
 
   // The session's own watchdog over every wait for the programmer.
   OperationWatchdog guard_;
