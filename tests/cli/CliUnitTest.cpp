@@ -1,14 +1,12 @@
 // The command line's pure parts: options, chip names, HEX output, image comparison, progress text,
-// the simulate mode's test knobs and the event loop.
+// the simulate mode's test knobs.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
-#include <thread>
 
 #include "cli/CliOptions.h"
-#include "cli/EventLoop.h"
 #include "cli/ImageIo.h"
 #include "cli/Progress.h"
 #include "cli/SimKnobs.h"
@@ -223,41 +221,6 @@ TEST(SimKnobs, EveryFaultAndItsRefusals) {
     ParseSimKnobs(bad, nullptr, error);
     EXPECT_THAT(error, HasSubstr("QUILLET_SIM_FAULTS: cannot use")) << bad;
   }
-}
-
-// ---- event loop -----------------------------------------------------------------------------
-
-TEST(EventLoop, PostsFromOtherThreadsRunInOrderOnTheLoopsThread) {
-  EventLoop loop;
-  std::vector<int> ran;
-  std::vector<std::thread::id> threads;
-  std::thread poster([&] {
-    for (int i = 0; i < 1000; ++i)
-      loop.Post([&, i] {
-        ran.push_back(i);
-        threads.push_back(std::this_thread::get_id());
-      });
-  });
-  loop.RunUntil([&] { return ran.size() == 1000; });
-  poster.join();
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(ran[static_cast<size_t>(i)], i);
-  EXPECT_TRUE(std::all_of(threads.begin(), threads.end(), [](auto id) { return id == std::this_thread::get_id(); }));
-}
-
-TEST(EventLoop, TimersFireInDeadlineOrderAndARestartMovesTheDeadline) {
-  using namespace std::chrono_literals;
-  EventLoop loop;
-  EventLoop::Timer a(loop), b(loop), c(loop);
-  std::vector<char> fired;
-  a.Start(30ms, [&] { fired.push_back('a'); });
-  b.Start(10ms, [&] { fired.push_back('b'); });
-  c.Start(20ms, [&] { fired.push_back('c'); });
-  b.Start(40ms, [&] { fired.push_back('b'); });  // moved behind the others
-  c.Stop();
-  EXPECT_FALSE(c.Running());
-  loop.RunUntil([&] { return fired.size() == 2; });
-  EXPECT_EQ(fired, (std::vector<char>{'a', 'b'}));
-  EXPECT_FALSE(a.Running());
 }
 
 }  // namespace
