@@ -46,10 +46,8 @@ HidBackend SimulatedHidBackend(sim::SimProgrammerConfig config,
     if (device) device(d);
     return d;
   };
+  // Before anyone listens: the attach is not news to a program that has not started yet.
   b.programmerPath = b.simulator->Attach(b.programmerDevice());
-  // The attach is not news to a program that has not started yet.
-  while (b.simulator->Changes().TakeChange()) {
-  }
   return b;
 }
 

@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
@@ -263,9 +262,11 @@ void TForm1::WatchDeviceChanges() {
     AppendLog("无法监视设备插拔：" + settings_.backend.changesError);
     return;
   }
-  deviceChanges_ = new QSocketNotifier(changes->Fd(), QSocketNotifier::Read, this);
-  connect(deviceChanges_, &QSocketNotifier::activated, this,
-          EventHandler([this] { DeviceChangeReady(); }));
+  deviceChanges_ = changes->Subscribe(
+      [this](std::function<void()> call) {
+        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+      },
+      [this](const hid::DeviceChange&) { RunEventHandler([this] { DeviceChangeReady(); }); });
 }
 
 void TForm1::PlaceOnScreen() {
@@ -331,9 +332,9 @@ void TForm1::WriteButtonClick() {
 }
 
 void TForm1::DeviceChangeReady() {
-  // One line and one rescan per add or remove. A rescan that raises leaves the rest pending; the
-  // notifier fires again for them.
-  while (auto change = settings_.backend.changes->TakeChange()) console_->DeviceChange();
+  // One line and one rescan per add or remove, each its own event: a rescan that raises ends
+  // only its own.
+  console_->DeviceChange();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -28,7 +28,6 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-class QSocketNotifier;
 class QTabWidget;
 class QTableWidget;
 class QTimer;
@@ -146,7 +145,7 @@ class TForm1 : public QWidget, private ConsoleView {
   std::unique_ptr<ProgrammerConsole> console_;
   std::unique_ptr<ImageFiles> imageFiles_;
   std::unique_ptr<GlobalHotKey> hotKey_;
-  QSocketNotifier* deviceChanges_ = nullptr;
+  hid::Subscription deviceChanges_;
   THttpClient HttpInfo;
   CUpdateQuery updateQuery_;
 };

@@ -1,10 +1,7 @@
 #include "cli/Commands.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/inotify.h>
 #include <sys/ioctl.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <json/json.h>
@@ -22,9 +19,11 @@
 #include "app/HidBackend.h"
 #include "app/Version.h"
 #include "cli/CliOptions.h"
+#include "cli/FileWatcher.h"
 #include "cli/ImageIo.h"
 #include "cli/Progress.h"
 #include "cli/Session.h"
+#include "cli/SignalSource.h"
 #include "hex/Chex2bin.h"
 #include "hex/HexConversion.h"
 #include "hex/ImageComparison.h"
@@ -431,21 +430,24 @@ int WriteAndRecord(const CliOptions& o, Output& out, Programmer& p, const std::s
 
 class Watcher {
  public:
-  Watcher(const CliOptions& o, Output& out, Programmer& p) : o_(o), out_(out), p_(p), settle_(p.session->Loop()) {}
+  // `signals` null: none are taken.
+  Watcher(const CliOptions& o, Output& out, Programmer& p, SignalSource* signals)
+      : o_(o), out_(out), p_(p), signals_(signals), settle_(p.session->Loop()) {}
 
   int Run(int firstStatus) {
     const std::string file = o_.arguments[0];
     const fs::path path(file);
     name_ = path.filename().string();
     const std::string dir = path.has_parent_path() ? path.parent_path().string() : ".";
-    inotify_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (inotify_ < 0 || ::inotify_add_watch(inotify_, dir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY | IN_CREATE) < 0) {
-      out_.Error(dir + ": cannot watch: " + std::strerror(errno));
+    EventLoop& loop = p_.session->Loop();
+    std::string error;
+    const auto files = WatchFile(dir, name_, loop.Poster(), [this](FileEvent e) { OnFileEvent(e); }, error);
+    if (!files) {
+      out_.Error(dir + ": cannot watch: " + error);
       return kExitUsage;
     }
-    EventLoop& loop = p_.session->Loop();
-    loop.WatchFd(inotify_, [this] { OnFileEvents(); });
-    loop.WatchFd(signals_, [this] { OnSignal(); });
+    hid::Subscription signals;
+    if (signals_) signals = signals_->Subscribe(loop.Poster(), [this](ProcessSignal s) { OnSignal(s); });
     int status = firstStatus;
     out_.Message("watching " + file + " (Ctrl-C ends)");
     Session& s = *p_.session;
@@ -469,53 +471,24 @@ class Watcher {
       due_ = false;
       status = WriteAndRecord(o_, out_, p_, file, LoadImageFile(file, FlashSizeOf(o_.chip), o_.chip));
     }
-    loop.UnwatchFd(inotify_);
-    loop.UnwatchFd(signals_);
-    ::close(inotify_);
     return status;
   }
 
-  // Blocks the signals watch mode takes through a descriptor; before any thread starts, so that
-  // every thread leaves them to it.
-  static int BlockSignals(bool simulate) {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    if (simulate) sigaddset(&set, SIGUSR1);
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-  }
-  void SetSignalFd(int fd) { signals_ = fd; }
-
  private:
-  void OnFileEvents() {
-    alignas(inotify_event) char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(inotify_, buffer, sizeof buffer);
-      if (n <= 0) break;
-      for (ssize_t at = 0; at < n;) {
-        const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
-        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-        if (e->len == 0 || name_ != e->name) continue;
-        // Only a closed or renamed file counts; a write still going on only postpones it.
-        if (e->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) changed_ = true;
-        if (changed_) settle_.Start(kSettle, [this] {
-            changed_ = false;
-            due_ = true;
-          });
-      }
-    }
+  void OnFileEvent(FileEvent e) {
+    // Only a closed or renamed file counts; a write still going on only postpones it.
+    if (e == FileEvent::ClosedAfterWriting || e == FileEvent::RenamedIntoPlace) changed_ = true;
+    if (changed_) settle_.Start(kSettle, [this] {
+        changed_ = false;
+        due_ = true;
+      });
   }
 
-  void OnSignal() {
-    signalfd_siginfo info;
-    while (::read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-      if (info.ssi_signo == SIGUSR1) {
-        TogglePlug();
-      } else {
-        quit_ = true;
-      }
+  void OnSignal(ProcessSignal s) {
+    if (s == ProcessSignal::TogglePlug) {
+      TogglePlug();
+    } else {
+      quit_ = true;
     }
   }
 
@@ -535,10 +508,9 @@ class Watcher {
   const CliOptions& o_;
   Output& out_;
   Programmer& p_;
+  SignalSource* signals_;
   EventLoop::Timer settle_;
   std::string name_;
-  int inotify_ = -1;
-  int signals_ = -1;
   bool changed_ = false;
   bool due_ = false;
   bool quit_ = false;
@@ -547,7 +519,7 @@ class Watcher {
 
 int RunWrite(const CliOptions& o, Output& out) {
   const std::string& file = o.arguments[0];
-  const int signals = o.watch ? Watcher::BlockSignals(o.simulateFlashSize.has_value()) : -1;
+  const auto signals = o.watch ? TakeSignals(o.simulateFlashSize.has_value()) : nullptr;
   LoadedImage image = LoadImageFile(file, FlashSizeOf(o.chip), o.chip);
   Programmer p;
   if (!image.error.empty()) {
@@ -576,11 +548,8 @@ int RunWrite(const CliOptions& o, Output& out) {
   }
   int status = WriteAndRecord(o, out, p, file, image);
   if (!o.watch) return status;
-  Watcher watcher(o, out, p);
-  watcher.SetSignalFd(signals);
-  status = watcher.Run(status);
-  ::close(signals);
-  return status;
+  Watcher watcher(o, out, p, signals.get());
+  return watcher.Run(status);
 }
 
 }  // namespace

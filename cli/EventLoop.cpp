@@ -1,35 +1,16 @@
 #include "cli/EventLoop.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <stdexcept>
-#include <system_error>
-#include <vector>
 
 namespace quillet::cli {
-
-EventLoop::EventLoop() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (wake_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-}
-
-EventLoop::~EventLoop() { ::close(wake_); }
 
 void EventLoop::Post(std::function<void()> call) {
   {
     std::lock_guard lock(mutex_);
     posted_.push_back(std::move(call));
   }
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+  wake_.notify_one();
 }
-
-void EventLoop::WatchFd(int fd, std::function<void()> onReadable) { fds_[fd] = std::move(onReadable); }
-
-void EventLoop::UnwatchFd(int fd) { fds_.erase(fd); }
 
 EventLoop::Timer::Timer(EventLoop& loop) : loop_(loop), id_(loop.nextTimer_++) {}
 
@@ -77,32 +58,15 @@ void EventLoop::RunUntil(const std::function<bool()>& done) {
     }
     if (done()) return;
 
-    int timeout = -1;
-    if (!timers_.empty()) {
-      auto first = timers_.begin()->second.deadline;
-      for (const auto& [id, t] : timers_) first = std::min(first, t.deadline);
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now());
-      timeout = static_cast<int>(std::clamp<int64_t>(left.count(), 0, 60'000));
-    }
-    std::vector<pollfd> fds{{wake_, POLLIN, 0}};
-    for (const auto& [fd, call] : fds_) fds.push_back({fd, POLLIN, 0});
-    if (::poll(fds.data(), fds.size(), timeout) < 0) {
-      if (errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category(), "poll");
-    }
-    if (fds[0].revents) {
-      uint64_t count;
-      [[maybe_unused]] ssize_t n = ::read(wake_, &count, sizeof count);
-    }
-    for (size_t i = 1; i < fds.size(); ++i) {
-      if (!fds[i].revents) continue;
-      // The callback may unwatch descriptors, this one included.
-      auto it = fds_.find(fds[i].fd);
-      if (it == fds_.end()) continue;
-      auto call = it->second;
-      call();
-      if (done()) return;
-    }
+    const auto first = std::min_element(timers_.begin(), timers_.end(), [](const auto& a, const auto& b) {
+      return a.second.deadline < b.second.deadline;
+    });
+    std::unique_lock lock(mutex_);
+    const auto posted = [this] { return !posted_.empty(); };
+    if (first == timers_.end())
+      wake_.wait(lock, posted);
+    else
+      wake_.wait_until(lock, first->second.deadline, posted);
   }
 }
 

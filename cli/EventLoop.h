@@ -1,9 +1,10 @@
 #pragma once
-// The command line's main-thread loop: calls posted from any thread (the HID reader's effects),
-// descriptors to watch (device changes, inotify, signals) and one-shot timers (the watchdogs),
-// all waited for with one poll(). Everything it runs, runs on the thread that runs the loop.
+// The command line's main-thread loop: calls posted from any thread (the HID reader's effects,
+// device changes, file and signal events) and one-shot timers (the watchdogs). Everything it runs,
+// runs on the thread that runs the loop.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -16,18 +17,18 @@ class EventLoop {
  public:
   using Clock = std::chrono::steady_clock;
 
-  EventLoop();
-  ~EventLoop();
+  EventLoop() = default;
   EventLoop(const EventLoop&) = delete;
   EventLoop& operator=(const EventLoop&) = delete;
 
   // Any thread: `call` runs on the loop's thread, after every call posted before it.
   void Post(std::function<void()> call);
+  // Post as a value, for the sources (device changes, files, signals) that deliver to this loop.
+  std::function<void(std::function<void()>)> Poster() {
+    return [this](std::function<void()> call) { Post(std::move(call)); };
+  }
 
-  void WatchFd(int fd, std::function<void()> onReadable);
-  void UnwatchFd(int fd);
-
-  // A one-shot timer; starting it again moves its deadline.
+  // A one-shot timer; starting it again moves its deadline. The loop's thread only.
   class Timer {
    public:
     explicit Timer(EventLoop& loop);
@@ -43,8 +44,8 @@ class EventLoop {
     uint64_t id_;
   };
 
-  // Runs posted calls, readable descriptors and due timers until `done` holds; `done` is asked
-  // before each wait, so work that makes it true ends the run without a further wait.
+  // Runs posted calls and due timers until `done` holds; `done` is asked before each wait, so
+  // work that makes it true ends the run without a further wait.
   void RunUntil(const std::function<bool()>& done);
   // Runs the calls posted so far, nothing else; true when there were any.
   bool RunPosted();
@@ -56,11 +57,10 @@ class EventLoop {
   };
   bool RunDueTimers();
 
-  int wake_;
   std::mutex mutex_;
+  std::condition_variable wake_;
   std::deque<std::function<void()>> posted_;
-  std::map<int, std::function<void()>> fds_;
-  std::map<uint64_t, PendingTimer> timers_;
+  std::map<uint64_t, PendingTimer> timers_;  // the loop's thread only
   uint64_t nextTimer_ = 1;
 };
 

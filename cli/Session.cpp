@@ -78,12 +78,13 @@ Session::Session(HidBackend backend, Progress& progress, AppendLogHook log)
   listener.started = [this](Operation, uint32_t total) { progress_.Start(phase_, total); };
   listener.progress = [this](Operation, uint32_t done, uint32_t) { progress_.Update(done); };
   programmer_->SetListener(std::move(listener));
-  if (backend_.changes) loop_.WatchFd(backend_.changes->Fd(), [this] { OnDeviceChanges(); });
+  if (backend_.changes)
+    deviceChanges_ = backend_.changes->Subscribe(loop_.Poster(), [this](const hid::DeviceChange&) { OnDeviceChange(); });
 }
 
 Session::~Session() {
-  // The reader posts into the loop: it goes first.
-  if (backend_.changes) loop_.UnwatchFd(backend_.changes->Fd());
+  // Device changes and the reader call into the programmer and post into the loop: they go first.
+  deviceChanges_.Reset();
   programmer_.reset();
 }
 
@@ -107,12 +108,10 @@ void Session::OnIdentified(const OperationOutcome& o) {
   if (o.identity) ++identities_;
 }
 
-void Session::OnDeviceChanges() {
-  while (backend_.changes->TakeChange()) {
-    programmer_->AppendLog(logtext::kDeviceChange);
-    const auto r = programmer_->Rescan([this](const OperationOutcome& o) { OnIdentified(o); });
-    if (r.failure) openError_ = OpenMessage(*r.failure);
-  }
+void Session::OnDeviceChange() {
+  programmer_->AppendLog(logtext::kDeviceChange);
+  const auto r = programmer_->Rescan([this](const OperationOutcome& o) { OnIdentified(o); });
+  if (r.failure) openError_ = OpenMessage(*r.failure);
 }
 
 std::string Session::TakeOpenError() { return std::exchange(openError_, {}); }

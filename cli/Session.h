@@ -72,7 +72,7 @@ class Session {
   bool HasOpenError() const { return !openError_.empty(); }
 
  private:
-  void OnDeviceChanges();
+  void OnDeviceChange();
   void OnIdentified(const OperationOutcome& o);
   // Runs the loop until `done` has been called with the operation's outcome.
   OperationOutcome Await();
@@ -85,9 +85,9 @@ class Session {
   EventLoop loop_;
   EventLoop::Timer watchdogTimer_{loop_};
   std::unique_ptr<Programmer> programmer_;
+  hid::Subscription deviceChanges_;  // its calls run on the loop and reach the programmer
 
   std::optional<OperationOutcome> outcome_;  // of the operation awaited
-  std::optional<IdentityEvent> identityEvent_;
   int identities_ = 0;
   std::string phase_;  // names the progress bar
   std::string openError_;

@@ -1,9 +1,10 @@
 #pragma once
-// Something that tells when HID devices come and go, through a file descriptor an event loop can
-// watch: when it is readable, TakeChange returns what happened, one change per call.
+// Something that tells when HID devices come and go. Any number of listeners follow it, each on
+// its own thread: every add and remove reaches every listener, in order, as a call it posted.
 
-#include <optional>
 #include <string>
+
+#include "hid/Listeners.h"
 
 namespace quillet::hid {
 
@@ -15,10 +16,10 @@ struct DeviceChange {
 
 class IDeviceChangeSource {
  public:
+  using Listener = Listeners<DeviceChange>::Listener;
   virtual ~IDeviceChangeSource() = default;
-  virtual int Fd() const = 0;
-  // The next pending change, or nothing when none is waiting; never blocks.
-  virtual std::optional<DeviceChange> TakeChange() = 0;
+  // Changes from now on; those before the call are not news to the listener.
+  [[nodiscard]] virtual Subscription Subscribe(Post post, Listener listener) = 0;
 };
 
 }  // namespace quillet::hid

@@ -1,5 +1,6 @@
 #pragma once
-// Follows hidraw devices being added and removed, over a libudev monitor.
+// Follows hidraw devices being added and removed, over a libudev monitor watched by a thread of
+// its own.
 
 #include <memory>
 #include <string>
@@ -11,6 +12,8 @@ struct udev_monitor;
 
 namespace quillet::hid {
 
+class ReadableWatch;
+
 class UdevMonitor : public IDeviceChangeSource {
  public:
   // Throws std::runtime_error with the reason when the monitor cannot be set up.
@@ -19,13 +22,16 @@ class UdevMonitor : public IDeviceChangeSource {
   UdevMonitor(const UdevMonitor&) = delete;
   UdevMonitor& operator=(const UdevMonitor&) = delete;
 
-  int Fd() const override;
-  // Other actions (change, bind, ...) are consumed and skipped: only add and remove are reported.
-  std::optional<DeviceChange> TakeChange() override;
+  Subscription Subscribe(Post post, Listener listener) override;
 
  private:
+  // Other actions (change, bind, ...) are consumed and skipped: only add and remove are reported.
+  void TakeChanges();
+
   udev* udev_ = nullptr;
   udev_monitor* monitor_ = nullptr;
+  Listeners<DeviceChange> listeners_;
+  std::unique_ptr<ReadableWatch> watch_;
 };
 
 }  // namespace quillet::hid

@@ -1,12 +1,8 @@
 #include "sim/SimHidPlatform.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <stdexcept>
+#include <utility>
 
 #include "hid/Device.h"
 
@@ -16,12 +12,13 @@ using hid::HidAccess;
 using hid::HidIoResult;
 
 struct SimHidPlatform::Device {
-  Device(SimHidDeviceConfig c, std::string p, uint32_t n)
-      : config(std::move(c)), path(std::move(p)), number(n) {}
+  Device(SimHidDeviceConfig c, std::string p, uint32_t n, std::shared_ptr<SimDeviceChanges> ch)
+      : config(std::move(c)), path(std::move(p)), number(n), changes(std::move(ch)) {}
 
   const SimHidDeviceConfig config;
   const std::string path;
   const uint32_t number;
+  const std::shared_ptr<SimDeviceChanges> changes;
 
   std::mutex mutex;
   std::condition_variable changed;
@@ -29,6 +26,10 @@ struct SimHidPlatform::Device {
   bool takesWrites = config.takesOutputReports != 0;
   int64_t writesTaken = 0;
   bool holdCompletedReads = false;
+  // A real unplug fails the pending transfers at once, and the system's notice follows later: the
+  // removal is announced once the connections have seen the unplug and let go of the device.
+  int connections = 0;
+  bool removalPending = false;
   steady_clock::time_point nextOutSlot{};
   steady_clock::time_point nextInSlot{};
 };
@@ -53,10 +54,20 @@ class SimHandle : public hid::IHidHandle {
   SimHandle(std::shared_ptr<SimHidPlatform::Device> device, HidAccess access,
             std::shared_ptr<std::atomic<int>> liveCounter)
       : device_(std::move(device)), access_(access), live_(std::move(liveCounter)) {
-    if (live_) ++*live_;
+    if (!live_) return;
+    ++*live_;
+    std::lock_guard lock(device_->mutex);
+    ++device_->connections;
   }
   ~SimHandle() override {
-    if (live_) --*live_;
+    if (!live_) return;
+    --*live_;
+    bool announce = false;
+    {
+      std::lock_guard lock(device_->mutex);
+      announce = --device_->connections == 0 && std::exchange(device_->removalPending, false);
+    }
+    if (announce) device_->changes->Raise({hid::DeviceChange::Removed, device_->path});
   }
 
   bool GetString(hid::HidStringKind kind, std::string& out) override {
@@ -160,30 +171,8 @@ class SimHandle : public hid::IHidHandle {
 
 }  // namespace
 
-SimDeviceChanges::SimDeviceChanges() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE)) {
-  if (fd_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
-}
-
-SimDeviceChanges::~SimDeviceChanges() { ::close(fd_); }
-
-void SimDeviceChanges::Post(hid::DeviceChange change) {
-  std::lock_guard lock(mutex_);
-  pending_.push_back(std::move(change));
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
-}
-
-std::optional<hid::DeviceChange> SimDeviceChanges::TakeChange() {
-  std::lock_guard lock(mutex_);
-  if (pending_.empty()) return std::nullopt;
-  hid::DeviceChange c = std::move(pending_.front());
-  pending_.pop_front();
-  uint64_t value;
-  [[maybe_unused]] ssize_t n = ::read(fd_, &value, sizeof value);
-  return c;
-}
-
-SimHidPlatform::SimHidPlatform() : liveConnections_(std::make_shared<std::atomic<int>>(0)) {}
+SimHidPlatform::SimHidPlatform()
+    : liveConnections_(std::make_shared<std::atomic<int>>(0)), changes_(std::make_shared<SimDeviceChanges>()) {}
 
 SimHidPlatform::~SimHidPlatform() = default;
 
@@ -193,10 +182,10 @@ std::string SimHidPlatform::Attach(SimHidDeviceConfig config) {
     std::lock_guard lock(mutex_);
     const uint32_t n = static_cast<uint32_t>(nextNumber_++);
     path = "/sim/hidraw" + std::to_string(n);
-    devices_[path] = std::make_shared<Device>(std::move(config), path, n);
+    devices_[path] = std::make_shared<Device>(std::move(config), path, n, changes_);
     order_.push_back(path);
   }
-  changes_.Post({hid::DeviceChange::Added, path});
+  changes_->Raise({hid::DeviceChange::Added, path});
   return path;
 }
 
@@ -210,12 +199,15 @@ bool SimHidPlatform::Detach(const std::string& path) {
     devices_.erase(it);
     std::erase(order_, path);
   }
+  bool announce = false;
   {
     std::lock_guard lock(d->mutex);
     d->attached = false;
     d->changed.notify_all();
+    announce = d->connections == 0;
+    d->removalPending = !announce;
   }
-  changes_.Post({hid::DeviceChange::Removed, path});
+  if (announce) changes_->Raise({hid::DeviceChange::Removed, path});
   return true;
 }
 

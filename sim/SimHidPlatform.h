@@ -11,7 +11,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -62,19 +61,16 @@ struct SimHidDeviceConfig {
   std::shared_ptr<ISimHidModel> model;          // null: takes writes and never answers
 };
 
-// Device-change notifications as a pollable descriptor (an eventfd counting pending changes).
+// Device-change notifications, raised on the thread that attaches or detaches.
 class SimDeviceChanges : public hid::IDeviceChangeSource {
  public:
-  SimDeviceChanges();
-  ~SimDeviceChanges() override;
-  int Fd() const override { return fd_; }
-  std::optional<hid::DeviceChange> TakeChange() override;
-  void Post(hid::DeviceChange change);
+  hid::Subscription Subscribe(hid::Post post, Listener listener) override {
+    return listeners_.Subscribe(std::move(post), std::move(listener));
+  }
+  void Raise(const hid::DeviceChange& change) { listeners_.Publish(change); }
 
  private:
-  int fd_;
-  std::mutex mutex_;
-  std::deque<hid::DeviceChange> pending_;
+  hid::Listeners<hid::DeviceChange> listeners_;
 };
 
 class SimHidPlatform : public hid::IHidPlatform {
@@ -92,7 +88,8 @@ class SimHidPlatform : public hid::IHidPlatform {
 
   // Returns the new device's interface path.
   std::string Attach(SimHidDeviceConfig config);
-  // Unplugs the device: pending and later transfers on its handles fail. False if unknown.
+  // Unplugs the device: pending and later transfers on its handles fail. The removal is announced
+  // once its connections (overlapped opens) have let go, at once when none is open. False if unknown.
   bool Detach(const std::string& path);
   // A device that stops taking output reports holds every write until it takes them again.
   void SetTakesWrites(const std::string& path, bool takes);
@@ -105,7 +102,7 @@ class SimHidPlatform : public hid::IHidPlatform {
   // the way to make a device produce input on its own. False if the device is unknown.
   bool UpdateModel(const std::string& path, const std::function<void(ISimHidModel&)>& change);
 
-  SimDeviceChanges& Changes() { return changes_; }
+  SimDeviceChanges& Changes() { return *changes_; }
   std::vector<OpenRecord> Opens() const;
   void ClearOpens();
   int DevicePassCount() const;
@@ -133,7 +130,7 @@ class SimHidPlatform : public hid::IHidPlatform {
   int interfacePasses_ = 0;
   std::vector<OpenRecord> opens_;
   std::shared_ptr<std::atomic<int>> liveConnections_;
-  SimDeviceChanges changes_;
+  std::shared_ptr<SimDeviceChanges> changes_;  // shared with the devices, whose handles may outlive us
 };
 
 }  // namespace quillet::sim

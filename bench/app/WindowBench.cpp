@@ -92,8 +92,6 @@ struct Rig {
     config.flashSize = flashSize;
     programmer = std::make_shared<sim::SimProgrammer>(config);
     platform->Attach(sim::ProgrammerDeviceConfig(programmer, std::chrono::milliseconds(1)));
-    while (platform->Changes().TakeChange()) {
-    }
     TForm1::Settings settings;
     settings.backend = SimulatedHidBackend(platform);
     settings.updateServiceHost = "127.0.0.1:9";
@@ -183,8 +181,6 @@ void BM_WindowStartToFirstPaint(benchmark::State& state) {
     auto platform = std::make_shared<sim::SimHidPlatform>();
     auto programmer = std::make_shared<sim::SimProgrammer>();
     platform->Attach(sim::ProgrammerDeviceConfig(programmer, std::chrono::milliseconds(1)));
-    while (platform->Changes().TakeChange()) {
-    }
     TForm1::Settings settings;
     settings.backend = SimulatedHidBackend(platform);
     settings.updateServiceHost = "127.0.0.1:9";

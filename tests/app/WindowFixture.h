@@ -41,9 +41,7 @@ class WindowFixture : public ::testing::Test {
   void Plug(sim::SimHidDeviceConfig config) { path = platform->Attach(std::move(config)); }
 
   void Open(std::vector<std::string> positionalArguments = {}) {
-    // Devices attached before the start are no news to the window.
-    while (platform->Changes().TakeChange()) {
-    }
+    // Devices attached before the start are no news to the window: it listens from its start.
     Open(SimulatedHidBackend(platform), std::move(positionalArguments));
   }
   // Over a backend the test made otherwise; `platform` and `programmer` are not its.

@@ -1,13 +1,9 @@
-// The command line's pure parts: options, chip names, progress text
-// and the event loop.
+// The command line's pure parts: options, chip names, progress text.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "cli/CliOptions.h"
-#include "cli/EventLoop.h"
 #include "cli/Progress.h"
 
 namespace quillet::cli {
@@ -126,41 +122,6 @@ TEST(ProgressText, TheBarFillsItsWidthAndTheLineSaysHowItEnded) {
   EXPECT_EQ(FormatPhaseLine("reading", 16384, 16384, 0.25, true), "reading: 16384 of 16384 bytes in 0.25 s, 64.0 KiB/s");
   EXPECT_EQ(FormatPhaseLine("writing", 640, 16384, 2.0, false),
             "writing: 640 of 16384 bytes in 2.00 s, 0.3 KiB/s, stopped short");
-}
-
-// ---- event loop -----------------------------------------------------------------------------
-
-TEST(EventLoop, PostsFromOtherThreadsRunInOrderOnTheLoopsThread) {
-  EventLoop loop;
-  std::vector<int> ran;
-  std::vector<std::thread::id> threads;
-  std::thread poster([&] {
-    for (int i = 0; i < 1000; ++i)
-      loop.Post([&, i] {
-        ran.push_back(i);
-        threads.push_back(std::this_thread::get_id());
-      });
-  });
-  loop.RunUntil([&] { return ran.size() == 1000; });
-  poster.join();
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(ran[static_cast<size_t>(i)], i);
-  EXPECT_TRUE(std::all_of(threads.begin(), threads.end(), [](auto id) { return id == std::this_thread::get_id(); }));
-}
-
-TEST(EventLoop, TimersFireInDeadlineOrderAndARestartMovesTheDeadline) {
-  using namespace std::chrono_literals;
-  EventLoop loop;
-  EventLoop::Timer a(loop), b(loop), c(loop);
-  std::vector<char> fired;
-  a.Start(30ms, [&] { fired.push_back('a'); });
-  b.Start(10ms, [&] { fired.push_back('b'); });
-  c.Start(20ms, [&] { fired.push_back('c'); });
-  b.Start(40ms, [&] { fired.push_back('b'); });  // moved behind the others
-  c.Stop();
-  EXPECT_FALSE(c.Running());
-  loop.RunUntil([&] { return fired.size() == 2; });
-  EXPECT_EQ(fired, (std::vector<char>{'a', 'b'}));
-  EXPECT_FALSE(a.Running());
 }
 
 }  // namespace

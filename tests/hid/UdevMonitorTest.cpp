@@ -1,32 +1,37 @@
 #include <gtest/gtest.h>
 
-#include <poll.h>
-
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "hid/UdevMonitor.h"
+#include "tests/support/PostedCalls.h"
 
 namespace quillet::hid {
 namespace {
 
 // No hidraw device can be plugged on a build machine, so only the quiet state is checked here:
-// the monitor comes up (or says why not), its descriptor can be polled, and nothing is invented.
-TEST(UdevMonitor, ComesUpPollableAndReportsNothingWithoutAChange) {
+// the monitor comes up (or says why not), listeners come and go while its thread runs, it stops
+// cleanly, and nothing is invented.
+TEST(UdevMonitor, ComesUpFollowedByListenersAndReportsNothingWithoutAChange) {
   std::unique_ptr<UdevMonitor> monitor;
   try {
     monitor = std::make_unique<UdevMonitor>();
   } catch (const std::runtime_error& e) {
     GTEST_SKIP() << "no udev netlink monitor here: " << e.what();
   }
-  ASSERT_GE(monitor->Fd(), 0);
-  pollfd p{monitor->Fd(), POLLIN, 0};
-  const int ready = ::poll(&p, 1, 0);
-  ASSERT_GE(ready, 0);
-  EXPECT_EQ(p.revents & (POLLERR | POLLNVAL), 0);
-  // Whatever is queued from other subsystems is filtered out; no add or remove is made up.
-  EXPECT_FALSE(monitor->TakeChange().has_value());
-  EXPECT_FALSE(monitor->TakeChange().has_value());
+  test::PostedCalls calls;
+  std::vector<DeviceChange> seen;
+  const auto record = [&](const DeviceChange& c) { seen.push_back(c); };
+  Subscription kept = monitor->Subscribe(calls.Poster(), record);
+  Subscription dropped = monitor->Subscribe(calls.Poster(), record);
+  dropped.Reset();
+  EXPECT_TRUE(kept);
+  EXPECT_FALSE(dropped);
+  monitor.reset();  // its thread has ended: nothing more can arrive
+  calls.RunAll();
+  // Whatever was queued from other subsystems is filtered out; no add or remove is made up.
+  EXPECT_TRUE(seen.empty());
 }
 
 }  // namespace

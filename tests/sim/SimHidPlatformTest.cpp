@@ -3,15 +3,21 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <future>
 #include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"
+#include "tests/support/PostedCalls.h"
+#include "tests/support/Wait.h"
 
 namespace quillet::sim {
 namespace {
@@ -28,27 +34,164 @@ SimHidDeviceConfig Plain(std::shared_ptr<SimQueueModel> model = std::make_shared
   return c;
 }
 
-bool Readable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, 0) == 1;
+using Change = std::pair<hid::DeviceChange::Kind, std::string>;
+
+int DeviceNumber(const std::string& node) {
+  return std::stoi(node.substr(node.find_last_not_of("0123456789") + 1));
 }
 
 TEST(SimHidPlatform, EachAttachAndDetachIsNotifiedOnce) {
   SimHidPlatform platform;
-  EXPECT_FALSE(Readable(platform.Changes().Fd()));
+  test::PostedCalls calls;
+  std::vector<Change> seen;
+  const auto subscription = platform.Changes().Subscribe(
+      calls.Poster(), [&](const hid::DeviceChange& c) { seen.emplace_back(c.kind, c.node); });
+  EXPECT_FALSE(calls.Pending());
   const std::string a = platform.Attach(Plain());
   const std::string b = platform.Attach(Plain());
   ASSERT_TRUE(platform.Detach(a));
   EXPECT_FALSE(platform.Detach(a));  // already gone: no second notification
-  ASSERT_TRUE(Readable(platform.Changes().Fd()));
+  ASSERT_TRUE(calls.Pending());
 
-  std::vector<std::pair<hid::DeviceChange::Kind, std::string>> seen;
-  while (auto c = platform.Changes().TakeChange()) seen.emplace_back(c->kind, c->node);
-  EXPECT_EQ(seen, (std::vector<std::pair<hid::DeviceChange::Kind, std::string>>{
+  calls.RunAll();
+  EXPECT_EQ(seen, (std::vector<Change>{
                       {hid::DeviceChange::Added, a},
                       {hid::DeviceChange::Added, b},
                       {hid::DeviceChange::Removed, a}}));
-  EXPECT_FALSE(Readable(platform.Changes().Fd()));
+  EXPECT_FALSE(calls.Pending());
+}
+
+// As on a real system, the notice of an unplug trails the failed transfers: it comes once the
+// device's connections have let go, so a reader's close comes before the rescan it causes.
+TEST(SimHidPlatform, AnUnplugIsAnnouncedOnceItsConnectionsLetGo) {
+  SimHidPlatform platform;
+  const std::string path = platform.Attach(Plain());
+  test::PostedCalls calls;
+  std::vector<Change> seen;
+  const auto subscription = platform.Changes().Subscribe(
+      calls.Poster(), [&](const hid::DeviceChange& c) { seen.emplace_back(c.kind, c.node); });
+  auto query = platform.Open(path, HidAccess::None, true, false).handle;
+  auto first = platform.Open(path, HidAccess::ReadWrite, true, true).handle;
+  auto second = platform.Open(path, HidAccess::ReadWrite, true, true).handle;
+  ASSERT_TRUE(first && second && query);
+
+  ASSERT_TRUE(platform.Detach(path));
+  uint8_t report[65];
+  EXPECT_EQ(first->Read(report, sizeof report).status, HidIoResult::Failed);
+  first.reset();
+  EXPECT_FALSE(calls.Pending());
+  second.reset();  // the last connection; a query handle does not hold the notice back
+  calls.RunAll();
+  EXPECT_EQ(seen, (std::vector<Change>{{hid::DeviceChange::Removed, path}}));
+}
+
+// Two listeners, as the window and a command-line session would be, each running its own loop on
+// its own thread while a third thread plugs and unplugs devices.
+TEST(SimHidPlatform, EveryListenerFollowsEveryChangeInOrderOnItsOwnThread) {
+  SimHidPlatform platform;
+  struct Listener {
+    test::PostedCalls calls;
+    std::vector<Change> seen;
+    std::set<std::thread::id> threads;
+    hid::Subscription subscription;
+  } first, second;
+  for (Listener* l : {&first, &second})
+    l->subscription = platform.Changes().Subscribe(l->calls.Poster(), [l](const hid::DeviceChange& c) {
+      l->seen.emplace_back(c.kind, c.node);
+      l->threads.insert(std::this_thread::get_id());
+    });
+
+  constexpr size_t kDevices = 200;
+  std::vector<Change> raised;
+  std::thread plugger([&] {
+    std::vector<std::string> attached;
+    for (size_t i = 0; i < kDevices; ++i) {
+      attached.push_back(platform.Attach(Plain()));
+      raised.emplace_back(hid::DeviceChange::Added, attached.back());
+      if (i % 3 == 2) {  // unplug one of the earlier ones now and then
+        const std::string gone = attached[i - 1];
+        platform.Detach(gone);
+        raised.emplace_back(hid::DeviceChange::Removed, gone);
+      }
+    }
+  });
+  std::vector<std::thread::id> loops(2);
+  std::vector<std::thread> runners;
+  for (Listener* l : {&first, &second}) {
+    runners.emplace_back([l, &loops, index = runners.size()] {
+      loops[index] = std::this_thread::get_id();
+      l->calls.RunUntil([l] { return l->seen.size() == kDevices + kDevices / 3; });
+    });
+  }
+  plugger.join();
+  for (auto& r : runners) r.join();
+
+  EXPECT_EQ(first.seen, raised);
+  EXPECT_EQ(second.seen, raised);
+  EXPECT_EQ(first.threads, std::set<std::thread::id>{loops[0]});
+  EXPECT_EQ(second.threads, std::set<std::thread::id>{loops[1]});
+}
+
+// Listeners come and go while another thread keeps plugging: a listener sees an unbroken run of
+// the changes while subscribed, nothing after it let go (not even what was already posted), and
+// the source never posts to a listener that has let go.
+TEST(SimHidPlatform, AListenerThatLetsGoMidStreamHearsNothingMore) {
+  SimHidPlatform platform;
+  std::atomic<bool> stop{false};
+  std::thread plugger([&] {
+    while (!stop) platform.Detach(platform.Attach(Plain()));
+  });
+
+  for (int round = 0; round < 50; ++round) {
+    test::PostedCalls calls;
+    std::vector<Change> seen;
+    std::atomic<bool> letGo{false};
+    std::atomic<int> postsAfterLettingGo{0};
+    const auto post = calls.Poster();
+    auto subscription = platform.Changes().Subscribe(
+        [&](std::function<void()> call) {
+          if (letGo) ++postsAfterLettingGo;
+          post(std::move(call));
+        },
+        [&](const hid::DeviceChange& c) { seen.emplace_back(c.kind, c.node); });
+    ASSERT_TRUE(calls.RunUntil([&] { return seen.size() >= 4; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return calls.Pending(); }));  // a change is in flight
+    subscription.Reset();
+    letGo = true;
+    const size_t heard = seen.size();
+    calls.RunAll();
+    EXPECT_EQ(seen.size(), heard);
+    EXPECT_EQ(postsAfterLettingGo, 0);
+
+    // Each device is attached and detached before the next: the run alternates, numbers rising.
+    for (size_t i = 1; i < seen.size(); ++i) {
+      const auto& [kind, node] = seen[i];
+      const auto& [lastKind, lastNode] = seen[i - 1];
+      if (lastKind == hid::DeviceChange::Added) {
+        EXPECT_EQ(kind, hid::DeviceChange::Removed);
+        EXPECT_EQ(node, lastNode);
+      } else {
+        EXPECT_EQ(kind, hid::DeviceChange::Added);
+        EXPECT_EQ(DeviceNumber(node), DeviceNumber(lastNode) + 1);
+      }
+    }
+  }
+  stop = true;
+  plugger.join();
+}
+
+TEST(SimHidPlatform, ASubscriptionMayOutliveItsSource) {
+  test::PostedCalls calls;
+  int heard = 0;
+  hid::Subscription subscription;
+  {
+    SimHidPlatform platform;
+    subscription = platform.Changes().Subscribe(calls.Poster(), [&](const hid::DeviceChange&) { ++heard; });
+    platform.Attach(Plain());
+  }
+  calls.RunAll();
+  EXPECT_EQ(heard, 1);
+  subscription.Reset();
 }
 
 struct OpenCase {
