@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/HidBackend.h"
+#include "sim/Backend.h"
 #include "app/ImageFiles.h"
 #include "app/UpdateQuery.h"
 #include "engine/Cpro.h"

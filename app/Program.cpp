@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/ErrorBox.h"
-#include "app/HidBackend.h"
+#include "sim/Backend.h"
 #include "app/Main.h"
 #include "app/ProgramOptions.h"
 #include "app/Version.h"

@@ -1,21 +1,8 @@
 #include "app/ProgramOptions.h"
 
-#include <algorithm>
-#include <cctype>
-#include <string_view>
-
-#include "engine/Wire.h"
+#include "sim/Backend.h"
 
 namespace quillet {
-
-namespace {
-constexpr std::string_view kSimulateWithSize = "--simulate=";
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
-}  // namespace
 
 ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments) {
   ProgramOptions o;
@@ -25,19 +12,10 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments) {
       o.positional.push_back(a);
     } else if (a == "--") {
       optionsEnded = true;
-    } else if (a == "--simulate") {
-      o.simulateFlashSize = kFlash16K;
-    } else if (a.rfind(kSimulateWithSize, 0) == 0) {
-      const std::string given = a.substr(kSimulateWithSize.size());
-      const std::string size = Lower(given);
-      if (size == "16k") {
-        o.simulateFlashSize = kFlash16K;
-      } else if (size == "32k") {
-        o.simulateFlashSize = kFlash32K;
-      } else {
-        o.error = "--simulate takes 16k or 32k, not \"" + given + "\"";
-        return o;
-      }
+    } else if (auto size = ParseSimulateOption(a, o.error)) {
+      o.simulateFlashSize = size;
+    } else if (!o.error.empty()) {
+      return o;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
     } else if (a == "--version") {

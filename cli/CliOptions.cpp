@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/ProgramOptions.h"
+#include "sim/Backend.h"
 
 namespace quillet::cli {
 
@@ -139,10 +139,9 @@ CliOptions ParseCliOptions(const std::vector<std::string>& arguments) {
       continue;
     }
     if (a == "--simulate" || a.rfind("--simulate=", 0) == 0) {
-      // The window's rule for the chip size of the simulated programmer.
-      const ProgramOptions sim = ParseProgramOptions({a});
-      if (!sim.error.empty()) return fail(sim.error);
-      o.simulateFlashSize = sim.simulateFlashSize;
+      std::string error;
+      o.simulateFlashSize = ParseSimulateOption(a, error);
+      if (!error.empty()) return fail(error);
     } else if (a == "--no-erase") {
       o.flags.erase = false;
       taskFlagsGiven.push_back(a);

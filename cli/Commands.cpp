@@ -16,7 +16,7 @@
 #include <optional>
 
 #include "programmer/ActivityLog.h"
-#include "app/HidBackend.h"
+#include "sim/Backend.h"
 #include "app/Version.h"
 #include "cli/CliOptions.h"
 #include "cli/FileWatcher.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/HidBackend.h"
+#include "sim/Backend.h"
 #include "cli/CliOptions.h"
 #include "cli/EventLoop.h"
 #include "cli/Progress.h"

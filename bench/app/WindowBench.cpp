@@ -20,7 +20,7 @@
 #include <string>
 
 #include "app/ErrorBox.h"
-#include "app/HidBackend.h"
+#include "sim/Backend.h"
 #include "app/Main.h"
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/ErrorBox.h"
-#include "app/HidBackend.h"
+#include "sim/Backend.h"
 #include "app/Main.h"
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"

@@ -1,6 +1,9 @@
-#include "app/HidBackend.h"
+#include "sim/Backend.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <string_view>
 #include <stdexcept>
 
 #include "hid/LinuxHidPlatform.h"
@@ -9,7 +12,18 @@
 
 namespace quillet {
 
-HidBackend SystemHidBackend() { return SystemHidBackend(hid::LinuxHidPaths{}); }
+std::optional<uint32_t> ParseSimulateOption(const std::string& argument, std::string& error) {
+  constexpr std::string_view kWithSize = "--simulate=";
+  if (argument == "--simulate") return kFlash16K;
+  if (argument.rfind(kWithSize, 0) != 0) return std::nullopt;
+  const std::string given = argument.substr(kWithSize.size());
+  std::string size = given;
+  std::transform(size.begin(), size.end(), size.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (size == "16k") return kFlash16K;
+  if (size == "32k") return kFlash32K;
+  error = "--simulate takes 16k or 32k, not \"" + given + "\"";
+  return std::nullopt;
+}
 
 HidBackend SystemHidBackend(hid::LinuxHidPaths paths) {
   HidBackend b;
@@ -29,12 +43,6 @@ HidBackend SimulatedHidBackend(std::shared_ptr<sim::SimHidPlatform> platform) {
   // The change source lives inside the platform; share the platform's ownership.
   b.changes = std::shared_ptr<hid::IDeviceChangeSource>(b.simulator, &b.simulator->Changes());
   return b;
-}
-
-HidBackend SimulatedHidBackend(uint32_t flashSize) {
-  sim::SimProgrammerConfig config;
-  config.flashSize = flashSize;
-  return SimulatedHidBackend(std::move(config));
 }
 
 HidBackend SimulatedHidBackend(sim::SimProgrammerConfig config,

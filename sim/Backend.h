@@ -30,6 +30,10 @@ struct HidBackend {
   std::string flashFile;  // where the chip's flash is kept between runs; empty: nowhere
 };
 
+// The programs' "--simulate" (16 KiB) or "--simulate=16k|32k" (either case): the simulated chip's
+// flash size. Nothing when `argument` is another option; with `error` set when the size is not one.
+std::optional<uint32_t> ParseSimulateOption(const std::string& argument, std::string& error);
+
 // What a front end runs over: the system's devices (under the test-only QUILLET_SYSFS_ROOT and
 // QUILLET_DEV_ROOT when set), or with `simulateFlashSize` the simulated programmer as the test-only
 // knobs in the environment set it (sim/SimKnobs.h). Nothing, with `error`, when they cannot be used.
@@ -39,12 +43,10 @@ std::optional<HidBackend> HidBackendFromEnvironment(std::optional<uint32_t> simu
 // success or when there is no file, else why.
 std::string SaveSimulatedFlash(const HidBackend& backend);
 
-HidBackend SystemHidBackend();
 // Over other sysfs and /dev roots (a test's tree); the udev monitor is the system's all the same.
 HidBackend SystemHidBackend(hid::LinuxHidPaths paths);
-// The simulated programmer paced at one report per millisecond, as a full-speed device.
-HidBackend SimulatedHidBackend(uint32_t flashSize);
-// The same with the programmer as configured (faults, chip); `device` may adjust how it enumerates
+// The simulated programmer, paced at one report per millisecond as a full-speed device, as
+// configured (faults, chip); `device` may adjust how it enumerates
 // and takes reports before it is attached.
 HidBackend SimulatedHidBackend(sim::SimProgrammerConfig config,
                                const std::function<void(sim::SimHidDeviceConfig&)>& device = {});
