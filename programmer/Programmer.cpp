@@ -37,23 +37,24 @@ struct Programmer::Pending {
 };
 
 Programmer::Programmer(std::shared_ptr<hid::IHidPlatform> platform, ProgrammerHost host)
-    : host_(std::move(host)), hid_(std::make_unique<hid::THidIO>(nullptr, std::move(platform))) {
+    : host_(std::move(host)), hid_(nullptr, std::move(platform)) {
   engine_.SetSendReport([this](const uint8_t* bytes, size_t length) { return SendReport(bytes, length); });
   engine_.SetEngineEvent([this](const EngineEvent& event) { OnEngineEvent(event); });
 
   // The programmer is named by its product string and serial number, read while listing.
-  hid_->EnumFullMode = true;
-  hid_->WriteTimeout = kReportWriteTimeoutMs;
-  hid_->OnOpen = [this](hid::TBaseIO*) { OnOpen(); };
-  hid_->OnClose = [this](hid::TBaseIO*) { OnClose(); };
-  hid_->OnFatalError = [this](hid::TBaseIO*, uint32_t, uint32_t detail, const std::string&,
+  hid_.EnumFullMode = true;
+  hid_.WriteTimeout = kReportWriteTimeoutMs;
+  hid_.OnOpen = [this](hid::TBaseIO*) { OnOpen(); };
+  hid_.OnClose = [this](hid::TBaseIO*) { OnClose(); };
+  hid_.OnFatalError = [this](hid::TBaseIO*, uint32_t, uint32_t detail, const std::string&,
                               bool&) { OnFatalError(detail); };
-  hid_->OnAfterReceive = [this](hid::TBaseIO*, const uint8_t* buffer, uint32_t received) {
+  hid_.OnAfterReceive = [this](hid::TBaseIO*, const uint8_t* buffer, uint32_t received) {
     HidIO1AfterReceive(buffer, received);
   };
 }
 
-Programmer::~Programmer() { hid_.reset(); }
+// The connection, the last member, closes first and waits for its reader.
+Programmer::~Programmer() = default;
 
 void Programmer::SetListener(ProgrammerListener listener) { listener_ = std::move(listener); }
 
@@ -76,7 +77,7 @@ void Programmer::ConnectionChanged() const {
 bool Programmer::SendReport(const uint8_t* bytes, size_t length) {
   const auto report = FrameOutputReport(bytes, length);
   hid::WriteFailure why = hid::WriteFailure::None;
-  const bool sent = hid_->WriteReport(report.data(), static_cast<unsigned>(report.size()), &why);
+  const bool sent = hid_.WriteReport(report.data(), static_cast<unsigned>(report.size()), &why);
   std::lock_guard lock(mutex_);
   lastSendFailure_ = why;
   return sent;
@@ -85,13 +86,13 @@ bool Programmer::SendReport(const uint8_t* bytes, size_t length) {
 // ---- discovery ------------------------------------------------------------------------------
 
 Programmer::RescanResult Programmer::Rescan(Done identified) {
-  hid_->Update();
-  hid_->GetDeviceList(nullptr);
-  for (int i = 0; i < hid_->GetDeviceCount(); ++i) {
-    hid_->SetDeviceIndex(i);
-    const hid::THidDevice* record = hid_->SelectedDevice();
+  hid_.Update();
+  hid_.GetDeviceList(nullptr);
+  for (int i = 0; i < hid_.GetDeviceCount(); ++i) {
+    hid_.SetDeviceIndex(i);
+    const hid::THidDevice* record = hid_.SelectedDevice();
     if (!record || !IsProgrammer(*record) || (accept_ && !accept_(*record))) continue;
-    if (hid_->GetActive()) return {};
+    if (hid_.GetActive()) return {};
     {
       std::lock_guard lock(mutex_);
       lastFatalError_ = 0;
@@ -99,7 +100,7 @@ Programmer::RescanResult Programmer::Rescan(Done identified) {
       serial_ = record->SerialNumber;
     }
     try {
-      hid_->SetActive(true);
+      hid_.SetActive(true);
     } catch (const hid::EHidError& e) {
       uint32_t error;
       {
@@ -118,13 +119,13 @@ Programmer::RescanResult Programmer::Rescan(Done identified) {
     engine_.Connect();
     return {true, std::nullopt};
   }
-  hid_->SetActive(false);
+  hid_.SetActive(false);
   return {};
 }
 
-void Programmer::Close() { hid_->SetActive(false); }
+void Programmer::Close() { hid_.SetActive(false); }
 
-bool Programmer::IsOpen() const { return hid_->GetActive(); }
+bool Programmer::IsOpen() const { return hid_.GetActive(); }
 
 std::string Programmer::Node() const {
   std::lock_guard lock(mutex_);
@@ -138,8 +139,8 @@ std::string Programmer::Serial() const {
 
 int Programmer::ProgrammersListed() const {
   int n = 0;
-  for (int i = 0; i < hid_->GetDeviceCount(); ++i) {
-    const hid::THidDevice* d = hid_->GetDevice(i);
+  for (int i = 0; i < hid_.GetDeviceCount(); ++i) {
+    const hid::THidDevice* d = hid_.GetDevice(i);
     n += d && IsProgrammer(*d);
   }
   return n;

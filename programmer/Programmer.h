@@ -110,7 +110,7 @@ class Programmer {
   void AppendLog(const std::string& line) const { Log(line); }
 
   CPro& Engine() { return engine_; }
-  hid::THidIO& Connection() { return *hid_; }
+  hid::THidIO& Connection() { return hid_; }
   const OperationWatchdog& Watchdog() const { return watchdog_; }
 
   // The connection's input (bound by the constructor; public for tests).
@@ -161,8 +161,8 @@ class Programmer {
   std::string node_;
   std::string serial_;
 
-  // Last: the reader calls into everything above, so it goes first.
-  std::unique_ptr<hid::THidIO> hid_;
+  // Last: the reader calls into everything above, so it goes first, waiting for its reader.
+  hid::THidIO hid_;
 };
 
 }  // namespace quillet
