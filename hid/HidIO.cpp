@@ -268,7 +268,9 @@ bool THidIO::WriteReport(const void* buffer, unsigned size, WriteFailure* why) {
     if (why) *why = WriteFailure::None;
     return true;
   }
-  if (r.status == HidIoResult::Cancelled || r.error == ENODEV || r.error == EIO)
+  // The errors a node gives once its device has been unplugged.
+  if (r.status == HidIoResult::Cancelled || r.error == ENODEV || r.error == EIO || r.error == ENXIO ||
+      r.error == ESHUTDOWN || r.error == EPIPE)
     return fail(WriteFailure::Gone);
   return fail(r.error == ETIMEDOUT ? WriteFailure::TimedOut : WriteFailure::Other);
 }
