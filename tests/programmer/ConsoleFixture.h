@@ -20,6 +20,7 @@
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"
 #include "sim/SimProgrammer.h"
+#include "tests/programmer/OwnerStub.h"
 #include "tests/support/Wait.h"
 
 namespace quillet::test {
@@ -62,24 +63,10 @@ class ConsoleFixture : public ::testing::Test {
 
   ConsoleFixture() { console = std::make_unique<ProgrammerConsole>(*programmerOwner, view); }
 
-  // Log lines and the UI queue into the fixture, the clock from it, the timer into the view.
+  // The log, the UI queue and the clock are the owner stub's; the timer goes to the view.
   ProgrammerHost Host() {
-    ProgrammerHost host;
-    host.appendLog = [this](const std::string& line) {
-      std::lock_guard lock(mutex_);
-      lines_.push_back(line);
-    };
-    host.post = [this](std::function<void()> call) {
-      std::lock_guard lock(mutex_);
-      posted_.push_back(std::move(call));
-    };
-    host.now = [this] {
-      std::lock_guard lock(mutex_);
-      return now_;
-    };
-    host.startTimer = [this](std::chrono::milliseconds delay) { view.StartWatchdogTimer(delay); };
-    host.stopTimer = [this] { view.StopWatchdogTimer(); };
-    return host;
+    return owner.Host([this](std::chrono::milliseconds delay) { view.StartWatchdogTimer(delay); },
+                      [this] { view.StopWatchdogTimer(); });
   }
 
   // The reader must be gone before the console and the fixture it calls into.
@@ -92,39 +79,15 @@ class ConsoleFixture : public ::testing::Test {
     return path;
   }
 
-  // Runs the calls handed to the UI thread so far, in order.
-  void Pump() {
-    for (;;) {
-      std::function<void()> call;
-      {
-        std::lock_guard lock(mutex_);
-        if (posted_.empty()) return;
-        call = std::move(posted_.front());
-        posted_.pop_front();
-      }
-      call();
-    }
-  }
-
-  std::vector<std::string> Lines() {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-  void ClearLines() {
-    std::lock_guard lock(mutex_);
-    lines_.clear();
-  }
-  bool Logged(const std::string& line) {
-    auto l = Lines();
-    return std::find(l.begin(), l.end(), line) != l.end();
-  }
-  void Advance(std::chrono::milliseconds by) {
-    std::lock_guard lock(mutex_);
-    now_ += by;
-  }
+  void Pump() { owner.Pump(); }
+  std::vector<std::string> Lines() { return owner.Lines(); }
+  void ClearLines() { owner.ClearLines(); }
+  bool Logged(const std::string& line) { return owner.Logged(line); }
+  void Advance(std::chrono::milliseconds by) { owner.Advance(by); }
 
   bool WaitForLine(const std::string& line) { return WaitUntil([&] { return Logged(line); }); }
 
+  OwnerStub owner;
   std::shared_ptr<sim::SimHidPlatform> platform = std::make_shared<sim::SimHidPlatform>();
   std::shared_ptr<sim::SimProgrammer> programmer;
   std::string path;
@@ -134,11 +97,6 @@ class ConsoleFixture : public ::testing::Test {
   CPro& engine = programmerOwner->Engine();
   hid::THidIO& hid = programmerOwner->Connection();
 
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-  std::deque<std::function<void()>> posted_;
-  Clock::time_point now_{};
 };
 
 }  // namespace quillet::test

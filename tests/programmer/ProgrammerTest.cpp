@@ -15,6 +15,7 @@
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"
 #include "sim/SimProgrammer.h"
+#include "tests/programmer/OwnerStub.h"
 #include "tests/support/Values.h"
 #include "tests/support/Wait.h"
 
@@ -37,35 +38,10 @@ class Rig {
       : programmer(std::move(platform), Host()) {}
 
   ProgrammerHost Host() {
-    ProgrammerHost host;
-    host.appendLog = [this](const std::string& line) {
-      std::lock_guard lock(mutex_);
-      lines_.push_back(line);
-    };
-    host.post = [this](std::function<void()> call) {
-      std::lock_guard lock(mutex_);
-      posted_.push_back(std::move(call));
-    };
-    host.now = [this] {
-      std::lock_guard lock(mutex_);
-      return now_;
-    };
-    host.startTimer = [this](std::chrono::milliseconds) { ++timerStarts; };
-    return host;
+    return owner_.Host([this](std::chrono::milliseconds) { ++timerStarts; });
   }
 
-  void Pump() {
-    for (;;) {
-      std::function<void()> call;
-      {
-        std::lock_guard lock(mutex_);
-        if (posted_.empty()) return;
-        call = std::move(posted_.front());
-        posted_.pop_front();
-      }
-      call();
-    }
-  }
+  void Pump() { owner_.Pump(); }
 
   // A new operation's callback; outcomes counts its calls.
   Programmer::Done Done() {
@@ -87,33 +63,23 @@ class Rig {
 
   // The owner's timer fires once the watchdog's interval has passed without input.
   void ExpireWatchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      now_ += OperationWatchdog::kInterval;
-    }
+    owner_.Advance(OperationWatchdog::kInterval);
     programmer.WatchdogTimerFired();
   }
 
-  std::vector<std::string> Lines() {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
+  std::vector<std::string> Lines() { return owner_.Lines(); }
 
   bool Open() {
     const auto r = programmer.Rescan(Done());
     return r.opened && AwaitOutcome() && outcome->Ok();
   }
 
+  test::OwnerStub owner_;  // before the programmer, which hands its calls to it
   Programmer programmer;
   std::optional<OperationOutcome> outcome;
   int outcomes = 0;
   int timerStarts = 0;
 
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-  std::deque<std::function<void()>> posted_;
-  OperationWatchdog::Clock::time_point now_{};
 };
 
 class ProgrammerFixture : public ::testing::Test {
@@ -368,23 +334,22 @@ TEST_F(ProgrammerFixture, TwoProgrammersWorkSideBySide) {
 
   const auto imageOne = RandomBytes(16384, 1);
   const auto imageTwo = RandomBytes(32768, 2);
+  const auto bothEnded = [&] {
+    return WaitUntil([&] {
+      one.Pump();
+      two.Pump();
+      return one.outcome && two.outcome;
+    });
+  };
   one.programmer.Write(imageOne, kFlags, one.Done());
   two.programmer.Write(imageTwo, kFlags, two.Done());
-  ASSERT_TRUE(WaitUntil([&] {
-    one.Pump();
-    two.Pump();
-    return one.outcome && two.outcome;
-  }));
+  ASSERT_TRUE(bothEnded());
   EXPECT_TRUE(one.outcome->Ok());
   EXPECT_TRUE(two.outcome->Ok());
 
   one.programmer.Verify(imageOne, kFlags, one.Done());
   two.programmer.Verify(imageTwo, kFlags, two.Done());
-  ASSERT_TRUE(WaitUntil([&] {
-    one.Pump();
-    two.Pump();
-    return one.outcome && two.outcome;
-  }));
+  ASSERT_TRUE(bothEnded());
   EXPECT_TRUE(one.outcome->Ok());
   EXPECT_TRUE(two.outcome->Ok());
   EXPECT_EQ(one.outcome->flash.size(), 16384u);
