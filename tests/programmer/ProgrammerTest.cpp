@@ -252,6 +252,24 @@ TEST_F(ProgrammerFixture, AReadBackThatDiffersSaysWhereAndHow) {
 
 // ---- the connection -------------------------------------------------------------------------
 
+TEST_F(ProgrammerFixture, AProgrammerThisUserMayNotOpenIsRefusedPermissionWithTheWayToAccess) {
+  auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
+  config.refusedAccess = {hid::HidAccess::ReadWrite, hid::HidAccess::ReadOnly, hid::HidAccess::WriteOnly,
+                          hid::HidAccess::None};
+  const std::string node = platform->Attach(config);
+  Rig rig(platform);
+  const auto r = rig.programmer.Rescan(rig.Done());
+  EXPECT_FALSE(r.opened);
+  ASSERT_TRUE(r.failure);
+  const auto* refused = std::get_if<failure::PermissionRefused>(&*r.failure);
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->node, node);
+  EXPECT_EQ(refused->hint, kProgrammerAccessHint);
+  EXPECT_FALSE(refused->message.empty());
+  EXPECT_FALSE(rig.programmer.IsOpen());
+  EXPECT_FALSE(rig.programmer.Watchdog().Running());  // nothing was asked of it
+}
+
 TEST_F(ProgrammerFixture, AnOperationWithoutAProgrammerTimesOut) {
   Rig rig(platform);
   EXPECT_FALSE(rig.programmer.Rescan().opened);
