@@ -12,6 +12,8 @@
 #include <sstream>
 #include <vector>
 
+#include "component/AtomicFile.h"
+
 namespace quillet::sim {
 
 namespace {
@@ -109,25 +111,10 @@ std::string LoadFlashFile(const std::string& file, SimProgrammer& programmer) {
 
 std::string SaveFlashFile(const std::string& file, const SimProgrammer& programmer) {
   if (file.empty()) return {};
-  const std::vector<uint8_t> flash = programmer.Flash();
-  // Written beside the file and renamed over it: a reader never sees half a chip.
-  std::string temp = file + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return file + ": cannot write: " + std::strerror(errno);
-  const mode_t mask = ::umask(0);  // mkstemp's file is private; give it a new file's mode
-  ::umask(mask);
-  int error = ::fchmod(fd, 0666 & ~mask) != 0 ? errno : 0;
-  for (size_t done = 0; !error && done < flash.size();) {
-    const ssize_t n = ::write(fd, flash.data() + done, flash.size() - done);
-    if (n < 0 && errno != EINTR) error = errno;
-    if (n > 0) done += static_cast<size_t>(n);
-  }
-  if (!error && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && !error) error = errno;
-  if (!error && ::rename(temp.c_str(), file.c_str()) != 0) error = errno;
-  if (!error) return {};
-  ::unlink(temp.c_str());
-  return file + ": cannot write: " + std::strerror(error);
+  // Replaced whole: a reader never sees half a chip.
+  if (const auto failed = ReplaceFileAtomically(file, programmer.Flash()))
+    return file + ": cannot write: " + std::strerror(failed->error);
+  return {};
 }
 
 }  // namespace quillet::sim
