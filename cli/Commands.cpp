@@ -8,6 +8,50 @@
 
 namespace quillet::cli {
 
+namespace {
+
+constexpr CommandEntry kCommands[] = {
+    {.command = Command::List, .name = "list", .files = "", .chip = false, .output = false,
+     .writeOptions = false, .reach = Reach::AllProgrammers,
+     .summary = "the programmers attached: device node, product, serial, and\n"
+                "whether this user may open it (if not, why)",
+     .run = RunList},
+    {.command = Command::Detect, .name = "detect", .files = "", .chip = false, .output = false,
+     .writeOptions = false, .reach = Reach::OneProgrammer,
+     .summary = "ask the programmer who it is and whether a chip answers", .run = RunDetect},
+    {.command = Command::Read, .name = "read", .files = "", .chip = true, .output = true,
+     .writeOptions = false, .reach = Reach::OneProgrammer,
+     .summary = "the whole flash to FILE: Intel HEX when FILE ends in .hex\n"
+                "(records for the bytes that are not FF), raw binary otherwise",
+     .run = RunRead},
+    {.command = Command::Write, .name = "write", .files = "FILE", .chip = true, .output = false,
+     .writeOptions = true, .reach = Reach::OneProgrammer,
+     .summary = "program FILE (Intel HEX or raw .bin); the image is checked\n"
+                "before the programmer is touched",
+     .run = RunWrite},
+    {.command = Command::Verify, .name = "verify", .files = "FILE", .chip = true, .output = false,
+     .writeOptions = false, .reach = Reach::OneProgrammer,
+     .summary = "read the chip back and compare it with FILE", .run = RunVerify},
+    {.command = Command::Convert, .name = "convert", .files = "IN.hex OUT.bin", .chip = false,
+     .output = false, .writeOptions = false, .reach = Reach::FilesOnly,
+     .summary = "convert Intel HEX to a flat binary image (gaps are FF)", .run = RunConvert},
+};
+
+}  // namespace
+
+std::span<const CommandEntry> CommandTable() { return kCommands; }
+
+const CommandEntry* FindCommand(Command command) {
+  for (const CommandEntry& e : kCommands)
+    if (e.command == command) return &e;
+  return nullptr;
+}
+
+const char* CommandName(Command command) {
+  const CommandEntry* e = FindCommand(command);
+  return e ? e->name : "";
+}
+
 int RunCli(const std::vector<std::string>& arguments) {
   const CliOptions o = ParseCliOptions(arguments);
   if (o.help) {
@@ -22,22 +66,15 @@ int RunCli(const std::vector<std::string>& arguments) {
     std::fprintf(stderr, "%s: %s (quillet-cli --help shows the usage)\n", kProgram, o.error.c_str());
     return kExitUsage;
   }
+  const CommandEntry* command = FindCommand(o.command);
+  if (!command) return kExitUsage;
   Output out(o);
   try {
-    switch (o.command) {
-      case Command::List: return RunList(o, out);
-      case Command::Detect: return RunDetect(o, out);
-      case Command::Read: return RunRead(o, out);
-      case Command::Write: return RunWrite(o, out);
-      case Command::Verify: return RunVerify(o, out);
-      case Command::Convert: return RunConvert(o, out);
-      case Command::None: break;
-    }
+    return command->run(o, out);
   } catch (const std::exception& e) {
     out.Error(e.what());
     return kExitFailed;
   }
-  return kExitUsage;
 }
 
 }  // namespace quillet::cli

@@ -1,6 +1,8 @@
 #pragma once
-// The commands of quillet-cli, and the program that dispatches to them.
+// The commands of quillet-cli: one table names each command with the arguments it takes and the
+// function that runs it; the command line is parsed and the program dispatched through it.
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,26 @@
 namespace quillet::cli {
 
 class Output;
+
+// What a command runs over, which decides whether --simulate, --serial and --device apply.
+enum class Reach { FilesOnly, AllProgrammers, OneProgrammer };
+
+struct CommandEntry {
+  Command command;
+  const char* name;
+  const char* files;   // its positional arguments, space-separated, as --help names them
+  bool chip;           // needs -c CHIP
+  bool output;         // needs -o FILE
+  bool writeOptions;   // takes the write options
+  Reach reach;
+  const char* summary;  // --help's description; each "\n" begins a continuation line
+  int (*run)(const CliOptions&, Output&);
+};
+
+std::span<const CommandEntry> CommandTable();
+// Null when there is no such command.
+const CommandEntry* FindCommand(Command command);
+const char* CommandName(Command command);
 
 int RunList(const CliOptions& o, Output& out);
 int RunDetect(const CliOptions& o, Output& out);

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "cli/Commands.h"
+
 namespace quillet::cli {
 
 namespace {
