@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
+#include <sstream>
 
+#include "cli/Commands.h"
 #include "sim/Backend.h"
 
 namespace quillet::cli {
@@ -14,16 +17,6 @@ std::string Normalised(std::string s) {
   if (s.rfind("NRF24", 0) == 0) s.erase(0, 5);
   return s;
 }
-
-struct CommandEntry {
-  const char* name;
-  Command command;
-  size_t arguments;  // positional arguments it takes
-};
-constexpr CommandEntry kCommands[] = {
-    {"list", Command::List, 0},     {"detect", Command::Detect, 0}, {"read", Command::Read, 0},
-    {"write", Command::Write, 1},   {"verify", Command::Verify, 1}, {"convert", Command::Convert, 2},
-};
 
 // An option that takes a value: "--name VALUE", "--name=VALUE", or "-x VALUE".
 struct ValueOption {
@@ -37,39 +30,70 @@ const ValueOption kValueOptions[] = {
     {"--device", nullptr, &CliOptions::device},
 };
 
-bool Uses(Command c, std::initializer_list<Command> set) {
-  return std::find(set.begin(), set.end(), c) != set.end();
+std::vector<std::string> Words(const char* text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+// "a", "a and b", "a, b and c".
+std::string Enumeration(const std::vector<std::string>& items) {
+  std::string text;
+  for (size_t i = 0; i < items.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+  return text;
+}
+
+// The commands an option applies to, as its misuse names them: "read only", "read, write and verify".
+std::string CommandsWith(bool CommandEntry::*takes) {
+  std::vector<std::string> names;
+  for (const CommandEntry& e : CommandTable())
+    if (e.*takes) names.push_back(e.name);
+  return Enumeration(names) + (names.size() == 1 ? " only" : "");
 }
 
 // What a command accepts beyond the common options; the first misuse found, or empty.
-std::string CheckApplicable(const CliOptions& o, const std::vector<std::string>& taskFlagsGiven) {
-  using enum Command;
-  const Command c = o.command;
-  const bool onChip = Uses(c, {Read, Write, Verify});
-  if (!o.chip.empty() && !onChip) return "-c/--chip applies to read, write and verify";
-  if (onChip && o.chip.empty()) return std::string(CommandName(c)) + " needs -c CHIP";
-  if (!o.output.empty() && c != Read) return "-o/--output applies to read only";
-  if (c == Read && o.output.empty()) return "read needs -o FILE";
-  if (c != Write) {
-    if (!taskFlagsGiven.empty()) return taskFlagsGiven.front() + " applies to write only";
-    if (o.readback) return "--readback applies to write only";
-    if (!o.snapshotDir.empty()) return "--snapshot applies to write only";
-    if (o.watch) return "--watch applies to write only";
+std::string CheckApplicable(const CliOptions& o, const CommandEntry& c,
+                            const std::vector<std::string>& taskFlagsGiven) {
+  const std::string name = c.name;
+  if (!o.chip.empty() && !c.chip) return "-c/--chip applies to " + CommandsWith(&CommandEntry::chip);
+  if (c.chip && o.chip.empty()) return name + " needs -c CHIP";
+  if (!o.output.empty() && !c.output) return "-o/--output applies to " + CommandsWith(&CommandEntry::output);
+  if (c.output && o.output.empty()) return name + " needs -o FILE";
+  if (!c.writeOptions) {
+    const std::string writeOnly = " applies to " + CommandsWith(&CommandEntry::writeOptions);
+    if (!taskFlagsGiven.empty()) return taskFlagsGiven.front() + writeOnly;
+    if (o.readback) return "--readback" + writeOnly;
+    if (!o.snapshotDir.empty()) return "--snapshot" + writeOnly;
+    if (o.watch) return "--watch" + writeOnly;
   }
-  if (Uses(c, {List, Convert}) && (!o.serial.empty() || !o.device.empty()))
-    return std::string("--serial and --device do not apply to ") + CommandName(c);
-  if (c == Convert && o.simulateFlashSize) return "--simulate does not apply to convert";
+  if (c.reach != Reach::OneProgrammer && (!o.serial.empty() || !o.device.empty()))
+    return "--serial and --device do not apply to " + name;
+  if (c.reach == Reach::FilesOnly && o.simulateFlashSize) return "--simulate does not apply to " + name;
   if (!o.serial.empty() && !o.device.empty()) return "give --serial or --device, not both";
   return {};
 }
 
-}  // namespace
-
-const char* CommandName(Command command) {
-  for (const CommandEntry& e : kCommands)
-    if (e.command == command) return e.name;
-  return "";
+// The command's positional arguments as its misuse names them: "no arguments", "one FILE".
+std::string ArgumentsWanted(const std::vector<std::string>& files) {
+  if (files.empty()) return "no arguments";
+  return files.size() == 1 ? "one " + files.front() : Enumeration(files);
 }
+
+// A command's lines in --help: how it is called, and what it does.
+std::string CommandUsage(const CommandEntry& c) {
+  std::string call = c.name;
+  if (c.chip) call += " -c CHIP";
+  if (c.output) call += " -o FILE";
+  for (const std::string& file : Words(c.files)) call += " " + file;
+  constexpr size_t kCallWidth = 25;
+  const std::string indent(2 + kCallWidth, ' ');
+  call.resize(std::max(kCallWidth, call.size() + 1), ' ');
+  std::string text = "  " + call;
+  for (const char* s = c.summary; *s; ++s) text += *s == '\n' ? "\n" + indent : std::string(1, *s);
+  return text + "\n";
+}
+
+}  // namespace
 
 std::string MatchChip(const std::string& text, std::string& error) {
   const std::string wanted = Normalised(text);
@@ -178,40 +202,31 @@ CliOptions ParseCliOptions(const std::vector<std::string>& arguments) {
 
   if (positional.empty()) return fail("no command given");
   const CommandEntry* entry = nullptr;
-  for (const CommandEntry& e : kCommands)
+  for (const CommandEntry& e : CommandTable())
     if (positional.front() == e.name) entry = &e;
   if (!entry) return fail("unknown command \"" + positional.front() + "\"");
   o.command = entry->command;
   o.arguments.assign(positional.begin() + 1, positional.end());
-  if (o.arguments.size() != entry->arguments) {
-    static const char* const kWanted[] = {"no arguments", "one FILE", "IN.hex and OUT.bin"};
-    return fail(std::string(entry->name) + " takes " + kWanted[entry->arguments] + ", not " +
+  if (const std::vector<std::string> files = Words(entry->files); o.arguments.size() != files.size())
+    return fail(std::string(entry->name) + " takes " + ArgumentsWanted(files) + ", not " +
                 std::to_string(o.arguments.size()));
-  }
   if (!chipText.empty()) {
     std::string why;
     o.chip = MatchChip(chipText, why);
     if (o.chip.empty()) return fail(why);
   }
-  if (std::string why = CheckApplicable(o, taskFlagsGiven); !why.empty()) return fail(why);
+  if (std::string why = CheckApplicable(o, *entry, taskFlagsGiven); !why.empty()) return fail(why);
   return o;
 }
 
 std::string CliUsage() {
+  std::string commands;
+  for (const CommandEntry& c : CommandTable()) commands += CommandUsage(c);
   return R"(Usage: quillet-cli COMMAND [OPTIONS]
 Programs nRF24LE1 and nRF24LU1 chips through the USB programmer (04d8:003f).
 
 Commands:
-  list                     the programmers attached: device node, product, serial, and
-                           whether this user may open it (if not, why)
-  detect                   ask the programmer who it is and whether a chip answers
-  read -c CHIP -o FILE     the whole flash to FILE: Intel HEX when FILE ends in .hex
-                           (records for the bytes that are not FF), raw binary otherwise
-  write -c CHIP FILE       program FILE (Intel HEX or raw .bin); the image is checked
-                           before the programmer is touched
-  verify -c CHIP FILE      read the chip back and compare it with FILE
-  convert IN.hex OUT.bin   convert Intel HEX to a flat binary image (gaps are FF)
-
+)" + commands + R"(
 CHIP: NRF24LE1_16K, NRF24LU1_16K or NRF24LU1_32K, in any case; a beginning that names
 one chip will do (le1, lu1-32k).
 

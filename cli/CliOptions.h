@@ -53,6 +53,4 @@ std::string MatchChip(const std::string& text, std::string& error);
 
 std::string CliUsage();
 
-const char* CommandName(Command command);
-
 }  // namespace quillet::cli

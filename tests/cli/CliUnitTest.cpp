@@ -1,9 +1,14 @@
-// The command line's pure parts: options, chip names, progress text.
+// The command line's pure parts: options, chip names, the command table, progress text.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <set>
+#include <sstream>
+
 #include "cli/CliOptions.h"
+#include "cli/Commands.h"
 #include "cli/Progress.h"
 
 namespace quillet::cli {
@@ -104,6 +109,56 @@ TEST(MatchChip, CaseShortFormsAndAmbiguity) {
   std::string error;
   MatchChip("le2", error);
   EXPECT_EQ(error, "unknown chip \"le2\"; the chips are NRF24LE1_16K, NRF24LU1_16K, NRF24LU1_32K");
+}
+
+// ---- the command table ----------------------------------------------------------------------
+
+TEST(CommandTable, EachCommandIsNamedOnceRunsAndIsInTheHelp) {
+  const std::string usage = CliUsage();
+  std::set<std::string> names;
+  for (const CommandEntry& c : CommandTable()) {
+    EXPECT_TRUE(names.insert(c.name).second) << c.name;
+    EXPECT_NE(c.run, nullptr) << c.name;
+    EXPECT_EQ(FindCommand(c.command), &c) << c.name;
+    EXPECT_THAT(usage, HasSubstr("\n  " + std::string(c.name) + " ")) << c.name;
+  }
+  EXPECT_EQ(FindCommand(Command::None), nullptr);
+  EXPECT_STREQ(CommandName(Command::None), "");
+}
+
+// The parser takes each command's arguments from its entry: exactly those are accepted.
+TEST(CommandTable, EachCommandTakesTheArgumentsItsEntryNames) {
+  for (const CommandEntry& c : CommandTable()) {
+    std::vector<std::string> args{c.name};
+    std::istringstream files(c.files);
+    args.insert(args.end(), std::istream_iterator<std::string>(files), std::istream_iterator<std::string>());
+    if (c.chip) args.insert(args.end(), {"-c", "le1"});
+    if (c.output) args.insert(args.end(), {"-o", "out.bin"});
+    const CliOptions o = ParseCliOptions(args);
+    EXPECT_EQ(o.error, "") << c.name;
+    EXPECT_EQ(o.command, c.command) << c.name;
+    args.push_back("extra");
+    EXPECT_THAT(ParseCliOptions(args).error, ::testing::StartsWith(std::string(c.name) + " takes ")) << c.name;
+  }
+}
+
+// The commands' part of --help is made from the table; its columns are what users and scripts see.
+TEST(CommandTable, TheHelpListsTheCommandsInTheirColumns) {
+  const std::string usage = CliUsage();
+  const size_t begin = usage.find("Commands:\n"), end = usage.find("\nCHIP:");
+  ASSERT_NE(begin, std::string::npos);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(usage.substr(begin, end - begin), R"(Commands:
+  list                     the programmers attached: device node, product, serial, and
+                           whether this user may open it (if not, why)
+  detect                   ask the programmer who it is and whether a chip answers
+  read -c CHIP -o FILE     the whole flash to FILE: Intel HEX when FILE ends in .hex
+                           (records for the bytes that are not FF), raw binary otherwise
+  write -c CHIP FILE       program FILE (Intel HEX or raw .bin); the image is checked
+                           before the programmer is touched
+  verify -c CHIP FILE      read the chip back and compare it with FILE
+  convert IN.hex OUT.bin   convert Intel HEX to a flat binary image (gaps are FF)
+)");
 }
 
 // ---- progress text --------------------------------------------------------------------------

@@ -1,0 +1,225 @@
+// The commands on a chip's flash: read, verify and write.
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "cli/BackendSetUp.h"
+#include "cli/Commands.h"
+#include "cli/ImageIo.h"
+#include "cli/Output.h"
+#include "cli/Watch.h"
+#include "hex/ImageComparison.h"
+#include "hex/ImageFile.h"
+#include "hex/ImageFileKind.h"
+#include "hex/IntelHexWriter.h"
+
+namespace quillet::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+uint32_t FlashSizeOf(const std::string& chip) {
+  for (const ChipInfo& c : kChipCatalogue)
+    if (c.name == chip) return c.flashSize;
+  return 0;
+}
+
+std::string CheckOutputPath(const std::string& path) {
+  std::error_code ec;
+  const fs::path parent = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : fs::path(".");
+  if (!fs::is_directory(parent, ec)) return path + ": no such folder " + parent.string();
+  if (fs::is_directory(path, ec)) return path + ": is a folder";
+  return {};
+}
+
+// Opens the programmer, checks who it is and reads the chip's whole flash.
+Outcome ReadWholeChip(const CliOptions& o, Output& out, Json::Value& record, const char* phase,
+                      OpenSession& p, std::vector<uint8_t>& flash) {
+  Outcome outcome = OpenProgrammer(o, out, p);
+  AddProgrammer(record, p);
+  if (outcome.Ok()) outcome = p.session->CheckIdentity();
+  if (outcome.Ok()) {
+    p.session->SelectChip(o.chip);
+    outcome = p.session->Read(o.flags, phase, flash);
+  }
+  return outcome;
+}
+
+// Compares a read-back with the image; fills the record's read-back fields.
+Outcome Compare(const std::vector<uint8_t>& image, const std::vector<uint8_t>& flash, const std::string& file,
+                bool withoutErase, Json::Value& record) {
+  const ImageComparison c = CompareImages(image, flash);
+  record["readback"] = c.Equal() ? "match" : "mismatch";
+  if (c.Equal()) return {};
+  Json::Value m(Json::objectValue);
+  m["address"] = static_cast<Json::UInt64>(c.firstAddress);
+  m["expected"] = c.expected;
+  m["actual"] = c.actual;
+  m["bytes"] = static_cast<Json::UInt64>(c.differing);
+  m["bits_1_to_0"] = static_cast<Json::UInt64>(c.bitsOneToZero);
+  m["bits_0_to_1"] = static_cast<Json::UInt64>(c.bitsZeroToOne);
+  record["mismatch"] = m;
+  return {kExitFailed, "the chip differs from " + file + ": " + DescribeMismatch(c, withoutErase)};
+}
+
+std::string SnapshotName(const std::string& dir, const std::string& chip) {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  ::localtime_r(&t, &local);
+  char stamp[64];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  char name[128];
+  std::snprintf(name, sizeof name, "%s-%s.%03lld", chip.c_str(), stamp, static_cast<long long>(ms));
+  std::string base = (fs::path(dir) / name).string();
+  std::string path = base + ".bin";
+  std::error_code ec;
+  for (int i = 2; fs::exists(path, ec); ++i) path = base + "-" + std::to_string(i) + ".bin";
+  return path;
+}
+
+// One write of an image that passed its checks, on an open session.
+Outcome WriteOnce(const CliOptions& o, Output& out, OpenSession& p, const std::string& file,
+                  const std::vector<uint8_t>& image, Json::Value& record) {
+  Session& s = *p.session;
+  Outcome outcome = s.CheckIdentity();
+  if (!outcome.Ok()) return outcome;
+  s.SelectChip(o.chip);
+  if (!o.snapshotDir.empty()) {
+    std::vector<uint8_t> before;
+    outcome = s.Read(o.flags, "reading", before);
+    if (!outcome.Ok()) return {outcome.exit, "the snapshot could not be read, nothing was written: " + outcome.error};
+    const std::string path = SnapshotName(o.snapshotDir, o.chip);
+    if (std::string failed = WriteFileAtomically(path, before); !failed.empty())
+      return {kExitFailed, "the snapshot could not be saved, nothing was written: " + failed};
+    record["snapshot"] = path;
+    out.Message("saved the chip's content to " + path);
+  }
+  Session::WriteResult written;
+  outcome = s.Write(image, o.flags, written);
+  record["checksum"] = !o.flags.verify ? Json::Value("not asked")
+                       : !written.checksumAgrees ? Json::Value()
+                       : Json::Value(*written.checksumAgrees ? "agree" : "differ");
+  if (!outcome.Ok()) return outcome;
+  const bool agrees = written.checksumAgrees.value_or(true);
+  if (agrees)
+    out.Message("wrote " + std::to_string(image.size()) + " bytes of " + file + " to " + o.chip +
+                (o.flags.verify ? "; the programmer's checksum agrees" : ""));
+  const Outcome differs{kExitFailed, "the programmer's checksum of the image differs from ours"};
+  if (!o.readback) return agrees ? Outcome{} : differs;
+  // Read back even after a checksum that differs: the comparison says where and how.
+  std::vector<uint8_t> flash;
+  outcome = s.Read(o.flags, "verifying", flash);
+  if (!outcome.Ok()) return agrees ? outcome : differs;
+  outcome = Compare(image, flash, file, !o.flags.erase, record);
+  if (!outcome.Ok() && !agrees) outcome.error = "the programmer's checksum differs, and " + outcome.error;
+  if (outcome.Ok() && !agrees) outcome = {kExitFailed, differs.error + ", though the read-back matches"};
+  if (outcome.Ok()) out.Message("read back: " + o.chip + " holds the image");
+  return outcome;
+}
+
+int WriteAndRecord(const CliOptions& o, Output& out, OpenSession& p, const std::string& file,
+                   const LoadedImage& image) {
+  const auto start = SteadyClock::now();
+  Json::Value record = NewRecord(Command::Write, o.chip);
+  record["file"] = file;
+  record["checksum"] = Json::Value();
+  record["readback"] = o.readback ? Json::Value() : Json::Value("not asked");
+  Outcome outcome{kExitUsage, image.error};
+  if (image.error.empty()) {
+    record["bytes"] = static_cast<Json::UInt64>(image.bytes.size());
+    AddProgrammer(record, p);
+    outcome = WriteOnce(o, out, p, file, image.bytes, record);
+  }
+  if (o.watch)
+    p.backend.SaveSimulatedFlash();  // the session stays open for the next write
+  else
+    p.End();
+  return Finish(out, record, outcome, start);
+}
+
+}  // namespace
+
+int RunRead(const CliOptions& o, Output& out) {
+  const auto start = SteadyClock::now();
+  Json::Value record = NewRecord(Command::Read, o.chip);
+  record["file"] = o.output;
+  if (std::string bad = CheckOutputPath(o.output); !bad.empty())
+    return Finish(out, record, {kExitUsage, bad}, start);
+  OpenSession p;
+  std::vector<uint8_t> flash;
+  Outcome outcome = ReadWholeChip(o, out, record, "reading", p, flash);
+  if (outcome.Ok()) {
+    record["bytes"] = static_cast<Json::UInt64>(flash.size());
+    std::string failed;
+    if (ImageFileKindOf(o.output) == ImageFileKind::Hex) {
+      const std::string text = IntelHexFromImage(flash);
+      failed = WriteFileAtomically(o.output, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+    } else {
+      failed = WriteFileAtomically(o.output, flash);
+    }
+    if (!failed.empty()) outcome = {kExitFailed, failed};
+    else out.Message("read " + std::to_string(flash.size()) + " bytes of " + o.chip + " into " + o.output);
+  }
+  p.End();
+  return Finish(out, record, outcome, start);
+}
+
+int RunVerify(const CliOptions& o, Output& out) {
+  const auto start = SteadyClock::now();
+  const std::string& file = o.arguments[0];
+  Json::Value record = NewRecord(Command::Verify, o.chip);
+  record["file"] = file;
+  LoadedImage image = LoadImageFile(file, FlashSizeOf(o.chip), o.chip);
+  if (!image.error.empty()) return Finish(out, record, {kExitUsage, image.error}, start);
+  record["bytes"] = static_cast<Json::UInt64>(image.bytes.size());
+  OpenSession p;
+  std::vector<uint8_t> flash;
+  Outcome outcome = ReadWholeChip(o, out, record, "verifying", p, flash);
+  if (outcome.Ok()) outcome = Compare(image.bytes, flash, file, false, record);
+  if (outcome.Ok()) out.Message(o.chip + " holds " + file + " (" + std::to_string(image.bytes.size()) + " bytes)");
+  p.End();
+  return Finish(out, record, outcome, start);
+}
+
+int RunWrite(const CliOptions& o, Output& out) {
+  const std::string& file = o.arguments[0];
+  const auto signals = o.watch ? TakeSignals(o.simulateFlashSize.has_value()) : nullptr;
+  LoadedImage image = LoadImageFile(file, FlashSizeOf(o.chip), o.chip);
+  OpenSession p;
+  if (!image.error.empty()) {
+    // The chip is not touched for an image that cannot be programmed.
+    Json::Value record = NewRecord(Command::Write, o.chip);
+    record["file"] = file;
+    return Finish(out, record, {kExitUsage, image.error}, SteadyClock::now());
+  }
+  if (!o.snapshotDir.empty()) {
+    std::error_code ec;
+    fs::create_directories(o.snapshotDir, ec);
+    if (!fs::is_directory(o.snapshotDir, ec)) {
+      Json::Value record = NewRecord(Command::Write, o.chip);
+      record["file"] = file;
+      return Finish(out, record, {kExitUsage, o.snapshotDir + ": cannot make this snapshot folder"}, SteadyClock::now());
+    }
+  }
+  const auto start = SteadyClock::now();
+  Outcome opened = OpenProgrammer(o, out, p);
+  if (!opened.Ok()) {
+    Json::Value record = NewRecord(Command::Write, o.chip);
+    record["file"] = file;
+    AddProgrammer(record, p);
+    p.End();
+    return Finish(out, record, opened, start);
+  }
+  int status = WriteAndRecord(o, out, p, file, image);
+  if (!o.watch) return status;
+  return WatchAndWrite(o, out, p, signals.get(), status, [&] {
+    return WriteAndRecord(o, out, p, file, LoadImageFile(file, FlashSizeOf(o.chip), o.chip));
+  });
+}
+
+}  // namespace quillet::cli
