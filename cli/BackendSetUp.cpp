@@ -7,9 +7,7 @@ namespace quillet::cli {
 std::optional<Backend> MakeBackend(const CliOptions& o, std::string& error) {
   auto hid = HidBackendFromEnvironment(o.simulateFlashSize, error);
   if (!hid) return std::nullopt;
-  Backend b{std::move(*hid), {}};
-  b.deviceConfig = b.hid.programmerDevice;
-  return b;
+  return Backend{std::move(*hid)};
 }
 
 Outcome OpenProgrammer(const CliOptions& o, Output& out, OpenSession& p) {

@@ -4,7 +4,6 @@
 
 #include <json/json.h>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,13 +12,11 @@
 #include "cli/Output.h"
 #include "cli/Session.h"
 #include "sim/Backend.h"
-#include "sim/SimHidModels.h"
 
 namespace quillet::cli {
 
 struct Backend {
   HidBackend hid;
-  std::function<sim::SimHidDeviceConfig()> deviceConfig;  // simulate mode: for a re-plug
 
   void SaveSimulatedFlash() const { quillet::SaveSimulatedFlash(hid); }
 };

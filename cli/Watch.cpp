@@ -85,7 +85,7 @@ class Watcher {
     const Backend& b = p_.backend;
     if (!b.hid.simulator) return;
     if (!simulatedPath_.empty()) {
-      b.hid.simulator->Attach(b.deviceConfig());
+      b.hid.simulator->Attach(b.hid.programmerDevice());
       simulatedPath_.clear();
     } else {
       simulatedPath_ = p_.session->OpenNode();
