@@ -1,11 +1,9 @@
 #include "cli/Output.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 
 namespace quillet::cli {
 
@@ -20,12 +18,11 @@ double SecondsSince(SteadyClock::time_point start) {
 Output::Output(const CliOptions& o)
     : json_(o.json),
       progress_(o.verbosity == Verbosity::Quiet ? Progress::Mode::Silent
-                : ::isatty(STDERR_FILENO)       ? Progress::Mode::Bar
+                : ErrorStreamIsTerminal()       ? Progress::Mode::Bar
                                                 : Progress::Mode::Lines,
                 stderr, [] {
-                  winsize w{};
-                  const bool known = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20;
-                  return known ? int{w.ws_col} : Progress::kFallbackWidth;
+                  const int columns = ErrorStreamColumns();
+                  return columns > 20 ? columns : Progress::kFallbackWidth;
                 }) {}
 
 void Output::Data(const std::string& line) {

@@ -16,7 +16,12 @@ int ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, std::
   out.clear();
   errno = 0;
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return errno != 0 ? errno : EIO;
+  if (file == nullptr) {
+    const int error = errno != 0 ? errno : EIO;
+    // Windows refuses to open a folder at all; it is the same failure as the first read below.
+    std::error_code ec;
+    return error == EACCES && std::filesystem::is_directory(path, ec) ? EISDIR : error;
+  }
   std::uint8_t chunk[64 * 1024];
   while (readLimit == 0 || out.size() < readLimit) {
     std::size_t want = sizeof chunk;

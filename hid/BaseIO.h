@@ -140,7 +140,7 @@ class TBaseIO : public TComponent {
   // Every diagnostic line goes through here: printf-style, after the log prefix. Nothing is
   // formatted while no sink is bound.
   void WriteLog(TDetailLevel level, const char* format, ...) const
-      __attribute__((format(printf, 3, 4)));
+      __attribute__((format(gnu_printf, 3, 4)));
 
  private:
   struct Connection;

@@ -5,6 +5,14 @@
 namespace quillet::hid {
 namespace {
 
+// Linux's error for a write to a USB device that is gone; a C library without it has no such
+// case, and ENODEV stands in, which the same test already takes.
+#ifdef ESHUTDOWN
+constexpr int kShutDown = ESHUTDOWN;
+#else
+constexpr int kShutDown = ENODEV;
+#endif
+
 // Number of code points in a UTF-8 text (continuation bytes are not counted).
 size_t CodePoints(const std::string& s) {
   size_t n = 0;
@@ -270,7 +278,7 @@ bool THidIO::WriteReport(const void* buffer, unsigned size, WriteFailure* why) {
   }
   // The errors a node gives once its device has been unplugged.
   if (r.status == HidIoResult::Cancelled || r.error == ENODEV || r.error == EIO || r.error == ENXIO ||
-      r.error == ESHUTDOWN || r.error == EPIPE)
+      r.error == kShutDown || r.error == EPIPE)
     return fail(WriteFailure::Gone);
   return fail(r.error == ETIMEDOUT ? WriteFailure::TimedOut : WriteFailure::Other);
 }

@@ -6,8 +6,6 @@
 #include <string_view>
 #include <stdexcept>
 
-#include "hid/LinuxHidPlatform.h"
-#include "hid/UdevMonitor.h"
 #include "sim/SimHidModels.h"
 
 namespace quillet {
@@ -23,17 +21,6 @@ std::optional<uint32_t> ParseSimulateOption(const std::string& argument, std::st
   if (size == "32k") return kFlash32K;
   error = "--simulate takes 16k or 32k, not \"" + given + "\"";
   return std::nullopt;
-}
-
-HidBackend SystemHidBackend(hid::LinuxHidPaths paths) {
-  HidBackend b;
-  b.platform = std::make_shared<hid::LinuxHidPlatform>(std::move(paths));
-  try {
-    b.changes = std::make_shared<hid::UdevMonitor>();
-  } catch (const std::exception& e) {
-    b.changesError = e.what();
-  }
-  return b;
 }
 
 HidBackend SimulatedHidBackend(std::shared_ptr<sim::SimHidPlatform> platform) {
@@ -76,7 +63,7 @@ std::optional<HidBackend> SimulatedHidBackend(uint32_t flashSize, const sim::Sim
 
 std::optional<HidBackend> HidBackendFromEnvironment(std::optional<uint32_t> simulateFlashSize,
                                                     std::string& error) {
-  if (!simulateFlashSize) return SystemHidBackend(hid::LinuxHidPathsFromEnvironment());
+  if (!simulateFlashSize) return SystemHidBackend(error);
   const sim::SimKnobs knobs = sim::SimKnobsFromEnvironment(error);
   if (!error.empty()) return std::nullopt;
   return SimulatedHidBackend(*simulateFlashSize, knobs, error);

@@ -10,7 +10,6 @@
 
 #include "hid/DeviceChangeSource.h"
 #include "hid/HidPlatform.h"
-#include "hid/LinuxHidPlatform.h"
 #include "sim/SimHidPlatform.h"
 #include "sim/SimKnobs.h"
 #include "sim/SimProgrammer.h"
@@ -43,8 +42,11 @@ std::optional<HidBackend> HidBackendFromEnvironment(std::optional<uint32_t> simu
 // success or when there is no file, else why.
 std::string SaveSimulatedFlash(const HidBackend& backend);
 
-// Over other sysfs and /dev roots (a test's tree); the udev monitor is the system's all the same.
-HidBackend SystemHidBackend(hid::LinuxHidPaths paths);
+// The system's devices, one file per operating system (SystemBackendLinux.cpp, ...). On Linux the
+// test-only QUILLET_SYSFS_ROOT and QUILLET_DEV_ROOT may stand a tree of their own in for /sys and
+// /dev; the udev monitor is the system's all the same. Nothing, with `error`, where the system's
+// devices cannot be used.
+std::optional<HidBackend> SystemHidBackend(std::string& error);
 // The simulated programmer, paced at one report per millisecond as a full-speed device, as
 // configured (faults, chip); `device` may adjust how it enumerates
 // and takes reports before it is attached.

@@ -1,14 +1,12 @@
 #include "sim/SimKnobs.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -91,20 +89,13 @@ SimKnobs SimKnobsFromEnvironment(std::string& error) {
 
 std::string LoadFlashFile(const std::string& file, SimProgrammer& programmer) {
   if (file.empty() || !std::filesystem::exists(file)) return {};
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return file + ": " + std::strerror(errno);
-  struct stat st {};
-  std::string why = ::fstat(fd, &st) != 0 ? "read error" : S_ISDIR(st.st_mode) ? "is a directory" : "";
-  std::vector<uint8_t> flash;
-  uint8_t chunk[4096];
-  while (why.empty()) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n == 0) break;
-    if (n < 0 && errno != EINTR) why = "read error";
-    if (n > 0) flash.insert(flash.end(), chunk, chunk + n);
-  }
-  ::close(fd);
-  if (!why.empty()) return file + ": " + why;
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec)) return file + ": is a directory";
+  // Binary: a text-mode read would change the flash's bytes on Windows.
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return file + ": " + std::strerror(errno);
+  std::vector<uint8_t> flash{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) return file + ": read error";
   programmer.SetFlash(flash);
   return {};
 }

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The Windows build: quillet-cli and the layers under it, cross-built for 64-bit Windows with
+# Debian's mingw-w64, and their tests run under Wine in a prefix of the build's own.
+#   scripts/windows.sh            install what is missing, build, test
+#   scripts/windows.sh build      install what is missing, build only
+# Everything lands in build/windows; the Linux builds are not touched.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+what=${1:-test}
+jobs=$(nproc)
+root=$PWD
+out=$root/build/windows
+deps=$out/deps         # GoogleTest and jsoncpp, cross-built and installed here
+toolchain=$root/cmake/mingw-w64-x86_64.cmake
+mkdir -p "$out"
+
+step_start=0
+step() {
+  [[ $step_start -eq 0 ]] || echo "   ($(($(date +%s) - step_start)) s)"
+  step_start=$(date +%s)
+  echo "== windows: $*"
+}
+
+step "packages"
+packages=(mingw-w64 g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build pkg-config)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f '${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Each dependency is built once; a stamp holds the version it was built from.
+cross_cmake() {
+  cmake -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$deps" "$@" >/dev/null
+}
+
+step "GoogleTest from Debian's sources"
+gtest_version=$(dpkg-query -W -f '${Version}' googletest)
+if [[ $(cat "$deps/googletest.stamp" 2>/dev/null) != "$gtest_version" ]]; then
+  rm -rf "$out/googletest"
+  cross_cmake -S /usr/src/googletest -B "$out/googletest" -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON
+  cmake --build "$out/googletest" -j "$jobs" --target install >/dev/null
+  echo "$gtest_version" >"$deps/googletest.stamp"
+fi
+
+step "jsoncpp from Debian's source package"
+# The source package comes through apt with a list of its own, made from the system's binary
+# sources, so the system's apt configuration stays as it is.
+if [[ ! -f $deps/jsoncpp.stamp ]]; then
+  apt_dir=$out/apt
+  rm -rf "$apt_dir" "$out/jsoncpp-src" "$out/jsoncpp"
+  mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$out/jsoncpp-src"
+  for f in /etc/apt/sources.list.d/*.sources; do
+    sed 's/^Types: deb$/Types: deb-src/' "$f" >"$apt_dir/parts/$(basename "$f")"
+  done
+  apt_options=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$apt_dir/parts"
+    -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache" -qq)
+  apt-get "${apt_options[@]}" update
+  (cd "$apt_dir" && apt-get "${apt_options[@]}" source --download-only libjsoncpp 2>/dev/null)
+  tar -xzf "$apt_dir"/libjsoncpp_*.orig.tar.gz -C "$out/jsoncpp-src" --strip-components=1
+  cross_cmake -S "$out/jsoncpp-src" -B "$out/jsoncpp" -DJSONCPP_WITH_TESTS=OFF \
+    -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON \
+    -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_PKGCONFIG_SUPPORT=ON -DJSONCPP_WITH_CMAKE_PACKAGE=OFF
+  cmake --build "$out/jsoncpp" -j "$jobs" --target install >/dev/null
+  ls "$apt_dir"/libjsoncpp_*.dsc >"$deps/jsoncpp.stamp"
+fi
+
+step "configure and build (component engine hex hid sim programmer cli, and their tests)"
+export PKG_CONFIG_LIBDIR=$deps/lib/pkgconfig
+export PKG_CONFIG_PATH=
+cmake -S . -B "$out/quillet" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_FIND_ROOT_PATH="$deps" -DCMAKE_PREFIX_PATH="$deps" -DQUILLET_WINDOWS=ON -DQUILLET_WERROR=ON >/dev/null
+cmake --build "$out/quillet" -j "$jobs"
+
+[[ $what == build ]] && { step "done"; exit 0; }
+
+step "tests under Wine (a fresh prefix)"
+export WINEPREFIX=$out/wine WINEDEBUG=-all
+wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+rm -rf "$WINEPREFIX"
+"$wine" wineboot -i >/dev/null 2>&1
+# Not built for Windows, by name, and why:
+#   hid_linux_enumeration_test, hid_linux_io_test, hid_udev_monitor_test: the Linux HID backend
+#   sim_uhid_test: the virtual programmer on Linux's /dev/uhid
+#   component_atomic_file_test: Linux permission bits, /dev/full and a file size limit
+#   cli_end_to_end_test, cli_watch_sources_test: started with fork and exec / Linux signals
+#   hex_converter_test's agreement with srecord: runs Debian's srec_cat
+# Skipped by name: GoogleTest on Windows has only its simple regular expressions, no [0-9].
+declare -A skip=(
+  [programmer_console_test]=Write.AChecksumTheProgrammerGetsWrongIsReportedAsAFailedVerify:Write.AReportTheProgrammerStopsTakingFailsTheWriteInsteadOfCompletingIt
+)
+passed=0 failed=0 failing=()
+logs=$out/test-logs
+mkdir -p "$logs"
+for exe in $(find "$out/quillet/tests" -name '*_test.exe' | sort); do
+  name=$(basename "$exe" .exe)
+  filter=()
+  [[ -n ${skip[$name]:-} ]] && filter=(--gtest_filter="-${skip[$name]}")
+  # Wine writes the console's line ends as CR LF.
+  if timeout 300 "$wine" "$exe" "${filter[@]}" 2>&1 | tr -d '\r' >"$logs/$name.log" && ((PIPESTATUS[0] == 0)); then
+    status=ok
+  else
+    status=FAILED
+  fi
+  ran=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\./\1/p' "$logs/$name.log")
+  bad=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:/\1/p' "$logs/$name.log")
+  passed=$((passed + ${ran:-0}))
+  if [[ $status == ok && -n $ran ]]; then
+    echo "   $name: ${ran} passed"
+  else
+    failed=$((failed + ${bad:-1}))
+    failing+=("$name")
+    echo "   $name: FAILED"
+    tail -n 40 "$logs/$name.log"
+  fi
+done
+WINEPREFIX=$WINEPREFIX "$(dirname "$wine")/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
+echo "windows: $passed passed, $failed failed"
+((failed == 0)) || { echo "failing under Wine: ${failing[*]}"; exit 1; }
+step "done"
