@@ -121,6 +121,8 @@ std::string FormatJournalLine(const JournalRecord& record) {
   Json::StreamWriterBuilder builder;
   builder["indentation"] = "";
   builder["emitUTF8"] = true;
+  builder["precisionType"] = "decimal";
+  builder["precision"] = 3;  // phase times to the millisecond
   std::string body = Json::writeString(builder, ToJson(record));
   body.pop_back();  // the closing brace; the checksum covers the object without it
   char crc[9];

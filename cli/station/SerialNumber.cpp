@@ -46,16 +46,6 @@ std::vector<uint8_t> SerialBytes(uint64_t value, int width, Endian endian) {
   return bytes;
 }
 
-std::string HexBytes(const std::vector<uint8_t>& bytes) {
-  std::string text;
-  for (uint8_t b : bytes) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02x", b);
-    text += two;
-  }
-  return text;
-}
-
 std::vector<uint8_t> PatchSerial(const std::vector<uint8_t>& image, const SerialPlan& plan, uint64_t value) {
   std::vector<uint8_t> patched = image;
   const size_t end = size_t{plan.address} + static_cast<size_t>(plan.width);

@@ -27,7 +27,6 @@ struct SerialPlan {
 std::string CheckSerialPlan(const SerialPlan& plan, const std::vector<uint8_t>& image, uint32_t chipSize);
 
 std::vector<uint8_t> SerialBytes(uint64_t value, int width, Endian endian);
-std::string HexBytes(const std::vector<uint8_t>& bytes);
 
 // A copy of `image` with `value` written at the plan's address, padded with 0xFF up to it.
 std::vector<uint8_t> PatchSerial(const std::vector<uint8_t>& image, const SerialPlan& plan, uint64_t value);

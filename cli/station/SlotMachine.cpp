@@ -67,4 +67,8 @@ void SlotMachine::BoardEnded(bool passed) {
   state_ = failuresInARow_ >= kFailuresToHold ? State::Held : State::Flashed;
 }
 
+void SlotMachine::BoardWithdrawn() {
+  if (state_ == State::Flashing) state_ = State::Seated;
+}
+
 }  // namespace quillet::cli::station

@@ -37,6 +37,8 @@ class SlotMachine {
   // neither, so it breaks both runs of answers).
   void Answered(std::optional<bool> chipPresent);
   void BoardEnded(bool passed);
+  // The flash asked for never began (the station stopped first): the board is seated, untouched.
+  void BoardWithdrawn();
   // While off, a seated board waits; the station turns it off to stop taking boards.
   void SetArmed(bool armed) { armed_ = armed; }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/station/SerialNumber.h"
+#include "hex/HexDigit.h"
 
 namespace quillet::cli::station {
 namespace {
@@ -30,7 +31,8 @@ TEST(SerialBytes, WidthAndByteOrder) {
   for (const Case& c : cases) {
     EXPECT_THAT(SerialBytes(c.value, c.width, c.endian), ElementsAreArray(c.bytes)) << c.value << " w" << c.width;
   }
-  EXPECT_EQ(HexBytes({0x00, 0xAB, 0x7F}), "00ab7f");
+  // As the journal records them.
+  EXPECT_EQ(LowerHexText(SerialBytes(0xAB7F, 3, Endian::Big)), "00ab7f");
 }
 
 TEST(SerialPlan, RefusedBeforeAnyBoardWithTheReason) {

@@ -181,6 +181,23 @@ TEST(StationSlot, WhileNotArmedASeatedBoardWaitsAndIsFlashedWhenArmedAgain) {
   EXPECT_EQ(bench.flashes, 1);
 }
 
+TEST(StationSlot, AWithdrawnFlashLeavesTheBoardSeatedForLater) {
+  SlotMachine slot;
+  const SlotMachine::Clock::time_point t0{};
+  slot.Attached();
+  for (auto t : {t0, t0 + 250ms}) {
+    ASSERT_EQ(slot.Next(t), Action::Poll);
+    slot.Answered(true);
+  }
+  ASSERT_EQ(slot.Next(t0 + 260ms), Action::Flash);
+  slot.SetArmed(false);
+  slot.BoardWithdrawn();
+  EXPECT_EQ(slot.GetState(), State::Seated);
+  EXPECT_EQ(slot.FailuresInARow(), 0);
+  slot.SetArmed(true);
+  EXPECT_EQ(slot.Next(t0 + 270ms), Action::Flash);
+}
+
 TEST(StationSlot, AProgrammerGoneWhileEmptyComesBackArmed) {
   Bench bench;
   bench.Run(1s);
