@@ -44,6 +44,17 @@ void SimBench::Plug(int i) {
   if (p.path.empty()) p.path = backend_.simulator->Attach(Device(i));
 }
 
+std::vector<uint8_t> SimBench::FactoryFlash() {
+  // Whatever the factory left, which the erase must clear.
+  std::vector<uint8_t> flash(options_.flashSize);
+  uint32_t x = ++boards_ * 2654435761u;
+  for (uint8_t& b : flash) {
+    x = x * 1664525u + 1013904223u;
+    b = static_cast<uint8_t>(x >> 24);
+  }
+  return flash;
+}
+
 void SimBench::Tend(Clock::time_point now,
                     const std::function<std::optional<SlotMachine::State>(const std::string&)>& state) {
   for (int i = 0; i < Size(); ++i) {
@@ -65,14 +76,7 @@ void SimBench::Tend(Clock::time_point now,
       p.takenOff.push_back(p.programmer->Flash());
       p.boardOn = false;
     } else {
-      // A fresh board: whatever its flash holds from the factory, which the erase must clear.
-      std::vector<uint8_t> flash(options_.flashSize);
-      uint32_t x = ++boards_ * 2654435761u;
-      for (uint8_t& b : flash) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(x >> 24);
-      }
-      p.programmer->SetFlash(flash);
+      p.programmer->SetFlash(options_.freshFlash ? options_.freshFlash(i, p.seated) : FactoryFlash());
       p.programmer->SetChipConnected(true);
       p.boardOn = true;
       ++p.seated;

@@ -280,6 +280,59 @@ TEST(StationRun, AProgrammerUnpluggedMidBoardFailsThatBoardOnlyAndComesBack) {
   EXPECT_TRUE(ScanFile(dir / "j.jsonl").duplicateSerials.empty());
 }
 
+TEST(StationRun, KeepSerialKeepsANumberThisJournalIssuedAndNumbersAnyOtherBoardAnew) {
+  test::TempDir dir;
+  const std::string journal = dir / "j.jsonl";
+  const Bytes image = test::RandomBytes(3000, 14);
+  Bytes first;
+  uint64_t issued = 0;
+  {
+    SimBench bench(FastBench(1));
+    const RunResult r = RunStation(bench, StationFor(image, 1), journal);
+    ASSERT_EQ(r.results.size(), 1u);
+    issued = *r.results[0].serial;
+    first = bench.Programmer(0).Flash();  // the board, still seated when the station stopped
+  }
+  // The same board comes back, then one carrying a number this journal never issued.
+  Bytes stranger = first;
+  stranger[kSerialAt + 3] ^= 0x40;
+  SimBench::Options options = FastBench(1);
+  options.freshFlash = [&](int, int board) { return board == 0 ? first : stranger; };
+  SimBench bench(options);
+  StationSetUp setUp = StationFor(image, 2);
+  setUp.keepSerial = true;
+  const RunResult r = RunStation(bench, setUp, journal);
+  ASSERT_EQ(r.results.size(), 2u);
+  EXPECT_EQ(r.results[0].serial, issued);
+  EXPECT_TRUE(r.results[0].reflash);
+  EXPECT_EQ(r.results[0].result, BoardResult::Pass);
+  EXPECT_EQ(r.results[1].serial, issued + 1);
+  EXPECT_FALSE(r.results[1].reflash);
+  EXPECT_GT(r.results[0].phaseSeconds.count("read"), 0u);
+  CheckBoardsTakenOff(bench, image, r.results);
+  EXPECT_TRUE(ScanFile(journal).duplicateSerials.empty());
+}
+
+TEST(StationRun, AProgrammerPluggedInWhileRunningBecomesASlot) {
+  test::TempDir dir;
+  const Bytes image = test::RandomBytes(3000, 15);
+  SimBench bench(FastBench(2));
+  bench.Unplug(1);
+  bool plugged = false;
+  SimBench* b = &bench;
+  const RunResult r = RunStation(bench, StationFor(image, 4), dir / "j.jsonl", [&](Station& st) {
+    if (!plugged && st.Slots().size() == 1) {
+      b->Plug(1);
+      plugged = true;
+    }
+  });
+  ASSERT_TRUE(plugged);
+  ASSERT_EQ(r.slots.size(), 2u);
+  std::set<std::string> slots;
+  for (const JournalRecord& res : r.results) slots.insert(res.slotSerial);
+  EXPECT_TRUE(slots.count(bench.Serial(1)));
+}
+
 TEST(StationRun, StoppedAtOnceTheBoardsInFlightAreRecordedInterrupted) {
   test::TempDir dir;
   const Bytes image = test::RandomBytes(12000, 13);
