@@ -83,16 +83,23 @@ Station::~Station() {
   for (auto& slot : slots_) slot->programmer.reset();
 }
 
+struct Station::Ticker {
+  Ticker(EventLoop& loop, std::chrono::milliseconds period, std::function<void()> tick)
+      : timer(loop), period(period), tick(std::move(tick)) {}
+  void Arm() {
+    timer.Start(period, [this] {
+      tick();
+      Arm();
+    });
+  }
+  EventLoop::Timer timer;
+  std::chrono::milliseconds period;
+  std::function<void()> tick;
+};
+
 void Station::Every(std::chrono::milliseconds period, std::function<void()> tick) {
-  auto timer = std::make_unique<EventLoop::Timer>(loop_);
-  EventLoop::Timer* t = timer.get();
-  auto fire = std::make_shared<std::function<void()>>();
-  *fire = [t, period, tick = std::move(tick), fire] {
-    tick();
-    t->Start(period, [fire] { (*fire)(); });
-  };
-  t->Start(period, [fire] { (*fire)(); });
-  tickers_.push_back(std::move(timer));
+  tickers_.push_back(std::make_unique<Ticker>(loop_, period, std::move(tick)));
+  tickers_.back()->Arm();
 }
 
 std::string Station::Now() const {
@@ -111,7 +118,7 @@ void Station::Run() {
   RescanAll();
   loop_.RunUntil([this] { return stopNow_ || (!armed_ && !BoardsInFlight()); });
   // Stop every repeating timer before the loop goes; their calls hold only the loop.
-  for (auto& t : tickers_) t->Stop();
+  for (auto& t : tickers_) t->timer.Stop();
 }
 
 void Station::Discover() {

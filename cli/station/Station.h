@@ -84,6 +84,7 @@ class Station {
  private:
   struct Slot;
   struct Board;
+  struct Ticker;
 
   void Discover();
   void RescanAll();
@@ -119,7 +120,7 @@ class Station {
   Clock::time_point started_ = Clock::now();
 
   EventLoop loop_;
-  std::vector<std::unique_ptr<EventLoop::Timer>> tickers_;
+  std::vector<std::unique_ptr<Ticker>> tickers_;
   std::vector<std::unique_ptr<Slot>> slots_;
   hid::Subscription deviceChanges_;
 };
