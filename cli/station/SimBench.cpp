@@ -20,6 +20,7 @@ SimBench::SimBench(Options options) : options_(std::move(options)) {
 }
 
 std::string SimBench::Serial(int i) const {
+  if (static_cast<size_t>(i) < options_.serials.size()) return options_.serials[static_cast<size_t>(i)];
   char text[24];
   std::snprintf(text, sizeof text, "SIMBENCH%02d", i + 1);
   return text;

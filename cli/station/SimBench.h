@@ -27,6 +27,7 @@ class SimBench {
     std::chrono::milliseconds gap{300};    // an empty connector stays so this long
     std::chrono::microseconds reportInterval{1000};  // full-speed pacing
     std::vector<sim::SimProgrammerFaults> faults;    // by position; missing: none
+    std::vector<std::string> serials;                // by position; missing: SIMBENCHnn
     // The flash a fresh board arrives with, by position and board (0-based); empty: what the
     // factory left, a pattern that differs from board to board.
     std::function<std::vector<uint8_t>(int position, int board)> freshFlash;

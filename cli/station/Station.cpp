@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <utility>
 
 #include "cli/Session.h"
@@ -126,6 +127,9 @@ void Station::Discover() {
   hid.EnumFullMode = true;
   hid.Update();
   hid.GetDeviceList(nullptr);
+  std::map<std::string, std::string> firstNode;  // of each serial number: a slot's own, or the first listed
+  for (const auto& s : slots_)
+    if (s->open && !s->serial.empty()) firstNode[s->serial] = s->node;
   for (int i = 0; i < hid.GetDeviceCount(); ++i) {
     const hid::THidDevice* d = hid.GetDevice(i);
     if (!d || d->GetVendorId() != kProgrammerVendorId || d->GetProductId() != kProgrammerProductId) continue;
@@ -134,6 +138,14 @@ void Station::Discover() {
         std::none_of(setUp_.programmers.begin(), setUp_.programmers.end(),
                      [&](const std::string& p) { return Names(p, serial, node); }))
       continue;
+    // A slot follows its programmer by serial number, so a second programmer listed with the
+    // same number cannot be told apart: it is left alone, and the operator told so once.
+    if (!serial.empty() && firstNode.try_emplace(serial, node).first->second != node) {
+      if (twinsReported_.insert(node).second && events_.message)
+        events_.message("the programmer at " + node + " has the serial number " + serial + " of the one at " +
+                        firstNode[serial] + ": it is not used (give each programmer its own serial number)");
+      continue;
+    }
     const bool known = std::any_of(slots_.begin(), slots_.end(), [&](const auto& s) {
       return serial.empty() ? s->serial.empty() && s->node == node : s->serial == serial;
     });

@@ -122,6 +122,7 @@ class Station {
   EventLoop loop_;
   std::vector<std::unique_ptr<Ticker>> tickers_;
   std::vector<std::unique_ptr<Slot>> slots_;
+  std::set<std::string> twinsReported_;  // nodes of programmers left out for a serial number in use
   hid::Subscription deviceChanges_;
 };
 

@@ -333,6 +333,30 @@ TEST(StationRun, AProgrammerPluggedInWhileRunningBecomesASlot) {
   EXPECT_TRUE(slots.count(bench.Serial(1)));
 }
 
+TEST(StationRun, ASecondProgrammerWithASlotsSerialNumberIsLeftAloneAndReported) {
+  test::TempDir dir;
+  const Bytes image = test::RandomBytes(3000, 16);
+  SimBench::Options options = FastBench(2);
+  options.serials = {"TWIN", "TWIN"};
+  SimBench bench(options);
+  std::vector<std::string> messages;
+  auto opened = JournalFile::Open(dir / "j.jsonl", "r", "t");
+  auto& j = std::get<JournalFile::Opened>(opened);
+  Station::Events events;
+  events.message = [&](const std::string& line) { messages.push_back(line); };
+  Station st(bench.Backend(), StationFor(image, 2), *j.file, j.scan, events);
+  st.Every(10ms, [&] { bench.Tend(SimBench::Clock::now(), [&](const std::string& s) { return st.StateOf(s); }); });
+  st.Every(60s, [&] { st.StopNow(); });
+  st.Run();
+  ASSERT_FALSE(st.StoppedAtOnce());
+  EXPECT_EQ(st.Slots().size(), 1u);
+  const auto said = std::count_if(messages.begin(), messages.end(), [](const std::string& m) {
+    return m.find("has the serial number TWIN of the one at") != std::string::npos &&
+           m.find("it is not used") != std::string::npos;
+  });
+  EXPECT_EQ(said, 1);
+}
+
 TEST(StationRun, StoppedAtOnceTheBoardsInFlightAreRecordedInterrupted) {
   test::TempDir dir;
   const Bytes image = test::RandomBytes(12000, 13);
