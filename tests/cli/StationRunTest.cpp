@@ -168,6 +168,37 @@ TEST(StationRun, AFaultedSlotIsHeldWhileTheOtherTwoKeepPassing) {
   CheckBoardsTakenOff(bench, image, r.results);
 }
 
+// A hang (no checksum ever comes: the watchdog ends it) and worn flash the checksum cannot see
+// (two bits stuck at 0 in the same position) fail boards on their own slots only.
+TEST(StationRun, AHangAndAReadBackMismatchStayInTheirSlots) {
+  test::TempDir dir;
+  Bytes image = test::RandomBytes(5000, 17);
+  image[0x10] = image[0x11] = 0x01;
+  sim::SimProgrammerFaults hang;
+  hang.withholdChecksum = true;
+  sim::SimProgrammerFaults worn;
+  worn.stuckCells = {{0x10, 0x01, 0x00}, {0x11, 0x01, 0x00}};
+  SimBench bench(FastBench(3, {hang, worn, {}}));
+  const RunResult r = RunStation(bench, StationFor(image, 4), dir / "j.jsonl");
+  ASSERT_FALSE(r.stoppedAtOnce);
+  std::map<std::string, std::vector<JournalRecord>> bySlot;
+  for (const JournalRecord& res : r.results) bySlot[res.slotSerial].push_back(res);
+  ASSERT_FALSE(bySlot[bench.Serial(0)].empty());
+  for (const JournalRecord& res : bySlot[bench.Serial(0)]) {
+    EXPECT_EQ(res.result, BoardResult::Fail);
+    EXPECT_EQ(res.phase, "write");
+    EXPECT_THAT(res.failure, HasSubstr("sent no checksum"));
+  }
+  ASSERT_FALSE(bySlot[bench.Serial(1)].empty());
+  for (const JournalRecord& res : bySlot[bench.Serial(1)]) {
+    EXPECT_EQ(res.result, BoardResult::Fail);
+    EXPECT_EQ(res.phase, "read_back");
+    EXPECT_THAT(res.failure, HasSubstr("the read-back differs at 0x0010 (expected 01, read 00); 2 of"));
+  }
+  ASSERT_EQ(bySlot[bench.Serial(2)].size(), 4u);
+  for (const JournalRecord& res : bySlot[bench.Serial(2)]) EXPECT_EQ(res.result, BoardResult::Pass);
+}
+
 TEST(StationRun, NumbersContinueAfterARestartAndAfterACrashMidBoard) {
   test::TempDir dir;
   const std::string journal = dir / "j.jsonl";
