@@ -62,6 +62,7 @@ std::string DescribeJournalError(const JournalError& e) {
       return "the " + file + " is damaged at line " + std::to_string(e.line) +
              ": the serial numbers it used cannot be known (quillet-cli station-report checks it)";
     case JournalError::kWrite: return "cannot write the " + file + why;
+    case JournalError::kRemoved: return "the " + file + " was removed or replaced while the station ran";
   }
   return file;
 }
@@ -120,6 +121,13 @@ std::optional<JournalError> JournalFile::Append(const JournalRecord& record) {
   if (failed_) return failed_;
   struct stat before {};
   const bool sized = ::fstat(fd_, &before) == 0;
+  // A journal removed (or replaced) under the station would take records no one can read again.
+  struct stat named {};
+  const int namedError = ::stat(path_.c_str(), &named) == 0 ? 0 : errno;
+  if (sized && (namedError != 0 || named.st_ino != before.st_ino || named.st_dev != before.st_dev)) {
+    failed_ = JournalError{JournalError::kRemoved, path_, namedError};
+    return failed_;
+  }
   int error = WriteAll(fd_, FormatJournalLine(record));
   if (!error && ::fsync(fd_) != 0) error = errno;
   if (!error) return std::nullopt;

@@ -22,6 +22,7 @@ struct JournalError {
     kRead,
     kDamaged,  // a line before the last is damaged: a number in it cannot be known
     kWrite,    // a record could not be written or flushed
+    kRemoved,  // the path no longer names the journal this station holds
   };
   Kind kind = kOpen;
   std::string path;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 
 #include "cli/station/JournalFile.h"
@@ -215,6 +216,22 @@ TEST(JournalFile, AFullDiskFailsTheAppendLeavesNoHalfLineAndRefusesMore) {
   EXPECT_TRUE(opened.file->Append(Reserve(3, 1003)));
   EXPECT_EQ(test::ReadFile(path).size(), before.size());
   EXPECT_TRUE(ScanFile(path).tornTail.empty());
+}
+
+TEST(JournalFile, AJournalRemovedOrReplacedUnderTheStationTakesNoMoreRecords) {
+  for (const bool replace : {false, true}) {
+    test::TempDir dir;
+    const std::string path = dir / "bench.jsonl";
+    JournalFile::Opened opened = OpenOk(path);
+    ASSERT_FALSE(opened.file->Append(Reserve(1, 1001)));
+    std::filesystem::remove(path);
+    if (replace) test::WriteFile(path, "");
+    const auto error = opened.file->Append(Result(1, BoardResult::Pass));
+    ASSERT_TRUE(error) << replace;
+    EXPECT_EQ(error->kind, JournalError::kRemoved);
+    EXPECT_THAT(DescribeJournalError(*error), HasSubstr("was removed or replaced while the station ran"));
+    EXPECT_TRUE(opened.file->Failed());
+  }
 }
 
 TEST(JournalFile, AFolderThatIsNotThereIsAnOpenError) {
