@@ -21,12 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-uint32_t FlashSizeOf(const std::string& chip) {
-  for (const ChipInfo& c : kChipCatalogue)
-    if (c.name == chip) return c.flashSize;
-  return 0;
-}
-
 std::string CheckOutputPath(const std::string& path) {
   std::error_code ec;
   const fs::path parent = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : fs::path(".");

@@ -43,11 +43,12 @@ std::string Enumeration(const std::vector<std::string>& items) {
   return text;
 }
 
-// The commands an option applies to, as its misuse names them: "read only", "read, write and verify".
-std::string CommandsWith(bool CommandEntry::*takes) {
+// The commands of `section` an option applies to, as its misuse names them: "read only", "read,
+// write and verify".
+std::string CommandsWith(bool CommandEntry::*takes, Section section) {
   std::vector<std::string> names;
   for (const CommandEntry& e : CommandTable())
-    if (e.*takes) names.push_back(e.name);
+    if (e.*takes && e.section == section) names.push_back(e.name);
   return Enumeration(names) + (names.size() == 1 ? " only" : "");
 }
 
@@ -55,12 +56,12 @@ std::string CommandsWith(bool CommandEntry::*takes) {
 std::string CheckApplicable(const CliOptions& o, const CommandEntry& c,
                             const std::vector<std::string>& taskFlagsGiven) {
   const std::string name = c.name;
-  if (!o.chip.empty() && !c.chip) return "-c/--chip applies to " + CommandsWith(&CommandEntry::chip);
+  if (!o.chip.empty() && !c.chip) return "-c/--chip applies to " + CommandsWith(&CommandEntry::chip, c.section);
   if (c.chip && o.chip.empty()) return name + " needs -c CHIP";
-  if (!o.output.empty() && !c.output) return "-o/--output applies to " + CommandsWith(&CommandEntry::output);
+  if (!o.output.empty() && !c.output) return "-o/--output applies to " + CommandsWith(&CommandEntry::output, c.section);
   if (c.output && o.output.empty()) return name + " needs -o FILE";
   if (!c.writeOptions) {
-    const std::string writeOnly = " applies to " + CommandsWith(&CommandEntry::writeOptions);
+    const std::string writeOnly = " applies to " + CommandsWith(&CommandEntry::writeOptions, Section::Programming);
     if (!taskFlagsGiven.empty()) return taskFlagsGiven.front() + writeOnly;
     if (o.readback) return "--readback" + writeOnly;
     if (!o.snapshotDir.empty()) return "--snapshot" + writeOnly;
@@ -115,6 +116,12 @@ std::string MatchChip(const std::string& text, std::string& error) {
     error = "chip \"" + text + "\" is ambiguous: " + names;
   }
   return {};
+}
+
+uint32_t FlashSizeOf(const std::string& chip) {
+  for (const ChipInfo& c : kChipCatalogue)
+    if (c.name == chip) return c.flashSize;
+  return 0;
 }
 
 CliOptions ParseCliOptions(const std::vector<std::string>& arguments) {
@@ -182,6 +189,8 @@ CliOptions ParseCliOptions(const std::vector<std::string>& arguments) {
       o.readback = true;
     } else if (a == "--watch") {
       o.watch = true;
+    } else if (std::string why; station::TakeStationOption(arguments, i, o.station, why)) {
+      if (!why.empty()) return fail(why);
     } else if (a == "-q" || a == "--quiet") {
       quiet = true;
     } else if (a == "-v" || a == "--verbose") {
@@ -216,12 +225,17 @@ CliOptions ParseCliOptions(const std::vector<std::string>& arguments) {
     if (o.chip.empty()) return fail(why);
   }
   if (std::string why = CheckApplicable(o, *entry, taskFlagsGiven); !why.empty()) return fail(why);
+  if (std::string why = station::CheckStationOptions(o.station, o.command == Command::Station,
+                                                     o.command == Command::StationReport);
+      !why.empty())
+    return fail(why);
   return o;
 }
 
 std::string CliUsage() {
-  std::string commands;
-  for (const CommandEntry& c : CommandTable()) commands += CommandUsage(c);
+  std::string commands, production;
+  for (const CommandEntry& c : CommandTable())
+    (c.section == Section::Production ? production : commands) += CommandUsage(c);
   return R"(Usage: quillet-cli COMMAND [OPTIONS]
 Programs nRF24LE1 and nRF24LU1 chips through the USB programmer (04d8:003f).
 
@@ -244,6 +258,36 @@ Write options (defaults as the window's check boxes):
 
 The programmer's checksum is an 8-bit XOR of the image: it cannot see two flipped bits
 in the same bit position (or any even number of them). --readback compares every byte.
+
+Production:
+)" + production + R"(
+station -c CHIP FILE [options]: every attached programmer (or those --programmers lists) is
+a slot. A board counts as seated once two answers in a row (about every 250 ms) say a chip is
+there; it is flashed once (erase, write, checksum, then the whole flash read back and compared)
+and the slot waits for it to be removed. A slot that fails three boards in a row is held until
+its programmer is replugged. Ctrl-C stops taking boards, lets those in flight finish and prints
+a summary; a second Ctrl-C stops at once.
+  --journal PATH           the journal (JSON Lines, one checksummed record per event,
+                           flushed before each board's erase and after its result); only
+                           one station at a time may use it (default without serial
+                           numbers: )" + std::string(station::kDefaultJournal) + R"()
+  --serial-at ADDR         patch a serial number into each board's image at ADDR (the
+                           image is padded with FF up to it; never past the chip, never
+                           over bytes the image uses unless --serial-overwrite)
+  --serial-start N         the first number; a restart continues after the highest number
+                           the journal ever reserved, so none is issued twice
+  --serial-step K          between numbers (default 1)
+  --serial-width 1..8      bytes (default 4)
+  --serial-endian le|be    byte order (default le)
+  --serial-end M           the last number: no board starts that could not be numbered
+  --serial-overwrite       the number may replace bytes the image uses
+  --keep-serial            read each board first: a number this journal issued, found at
+                           ADDR, is kept (a reflash) instead of taking a new one
+  --programmers S,...      only these programmers (serial numbers or device nodes)
+  --max-boards N           stop after N boards passed
+  --simulate-bench=N[,16k|32k]
+                           N simulated programmers whose boards come and go by themselves
+  --csv                    station-report: one line per slot as CSV
 
 Common options:
   --simulate[=16k|32k]     a simulated programmer with a 16 KiB (default) or 32 KiB chip

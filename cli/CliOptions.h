@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/station/StationOptions.h"
 #include "engine/Wire.h"
 
 namespace quillet::cli {
@@ -20,7 +21,7 @@ enum ExitCode : int {
   kExitNoAnswer = 4,      // the programmer stopped answering
 };
 
-enum class Command { None, List, Detect, Read, Write, Verify, Convert };
+enum class Command { None, List, Detect, Read, Write, Verify, Convert, Station, StationReport };
 enum class Verbosity { Quiet, Normal, Verbose };
 
 struct CliOptions {
@@ -38,6 +39,7 @@ struct CliOptions {
   std::string device;
   Verbosity verbosity = Verbosity::Normal;
   bool json = false;
+  station::StationOptions station;  // station and station-report
   bool help = false;
   bool version = false;
   std::string error;  // non-empty: bad usage, and why
@@ -50,6 +52,8 @@ CliOptions ParseCliOptions(const std::vector<std::string>& arguments);
 // the "NRF24" prefix optional, and any unambiguous beginning ("le1", "lu1_32k"). Empty with
 // `error` set when it names none or more than one.
 std::string MatchChip(const std::string& text, std::string& error);
+// The flash size of the catalogue's chip `chip`; 0 when it names none.
+uint32_t FlashSizeOf(const std::string& chip);
 
 std::string CliUsage();
 

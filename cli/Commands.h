@@ -14,6 +14,8 @@ class Output;
 
 // What a command runs over, which decides whether --simulate, --serial and --device apply.
 enum class Reach { FilesOnly, AllProgrammers, OneProgrammer };
+// Where --help lists a command; an option's misuse names the commands of its section that take it.
+enum class Section { Programming, Production };
 
 struct CommandEntry {
   Command command;
@@ -23,6 +25,7 @@ struct CommandEntry {
   bool output;         // needs -o FILE
   bool writeOptions;   // takes the write options
   Reach reach;
+  Section section;
   const char* summary;  // --help's description; each "\n" begins a continuation line
   int (*run)(const CliOptions&, Output&);
 };
@@ -38,6 +41,8 @@ int RunRead(const CliOptions& o, Output& out);
 int RunWrite(const CliOptions& o, Output& out);
 int RunVerify(const CliOptions& o, Output& out);
 int RunConvert(const CliOptions& o, Output& out);
+int RunStation(const CliOptions& o, Output& out);
+int RunStationReport(const CliOptions& o, Output& out);
 
 // The whole program; `arguments` excludes the program name. Returns the exit status.
 int RunCli(const std::vector<std::string>& arguments);

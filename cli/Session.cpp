@@ -116,8 +116,7 @@ void Session::OnDeviceChange() {
 
 std::string Session::TakeOpenError() { return std::exchange(openError_, {}); }
 
-// The command line's words for an operation's failure; `what` names what it was doing.
-Outcome Session::Describe(const OperationOutcome& o, const std::string& what) const {
+Outcome DescribeFailure(const OperationOutcome& o, const std::string& what) {
   if (o.Ok()) return {};
   return std::visit(
       Overloaded{
@@ -181,7 +180,7 @@ Outcome Session::Open(const std::string& serial, const std::string& device) {
   const OperationOutcome o = Await();
   // Who it is and whether a chip answers are the caller's to judge (CheckIdentity).
   if (o.identity) return {};
-  return Describe(o, "asking who it is");
+  return DescribeFailure(o, "asking who it is");
 }
 
 Outcome Session::CheckIdentity() const {
@@ -189,7 +188,7 @@ Outcome Session::CheckIdentity() const {
   if (!id) return {kExitNoAnswer, "the programmer did not say who it is"};
   OperationOutcome o;
   o.failure = IdentityFailure(*id);
-  return Describe(o, "asking who it is");
+  return DescribeFailure(o, "asking who it is");
 }
 
 std::optional<Identity> Session::LastIdentity() const { return programmer_->LastIdentity(); }
@@ -219,7 +218,7 @@ Outcome Session::Read(TaskFlags flags, const std::string& phase, std::vector<uin
   if (o.Ok()) progress_.Update(static_cast<uint64_t>(o.flash.size()));
   progress_.Finish(o.Ok());
   if (o.Ok()) flash = std::move(o.flash);
-  return Describe(o, phase);
+  return DescribeFailure(o, phase);
 }
 
 Outcome Session::Write(std::span<const uint8_t> image, TaskFlags flags, WriteResult& result) {
@@ -233,7 +232,7 @@ Outcome Session::Write(std::span<const uint8_t> image, TaskFlags flags, WriteRes
   if (flags.verify) result.checksumAgrees = o.checksumAgrees;
   // A checksum that differs is the caller's to weigh (it may read back to say where).
   if (o.As<failure::ChecksumMismatch>()) return {};
-  return Describe(o, "writing");
+  return DescribeFailure(o, "writing");
 }
 
 }  // namespace quillet::cli

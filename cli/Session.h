@@ -26,6 +26,10 @@ struct Outcome {
   bool Ok() const { return exit == kExitOk; }
 };
 
+// The command line's words for an operation's failure, and the exit status it stands for; `what`
+// names what the programmer was doing.
+Outcome DescribeFailure(const OperationOutcome& o, const std::string& what);
+
 class Session {
  public:
   // `log` receives the programmer's activity log lines (any thread); null: they are dropped.
@@ -77,7 +81,6 @@ class Session {
   // Runs the loop until `done` has been called with the operation's outcome.
   OperationOutcome Await();
   Programmer::Done Done();
-  Outcome Describe(const OperationOutcome& o, const std::string& what) const;
 
   HidBackend backend_;
   Progress& progress_;

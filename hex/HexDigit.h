@@ -2,6 +2,10 @@
 // Hex digits, read and written, for every folder that handles them. Standard library only, so a
 // layer above hex/ may include it.
 
+#include <cstdint>
+#include <span>
+#include <string>
+
 namespace quillet {
 
 // The value of a hex digit (0-9, A-F, a-f); -1 for any other character.
@@ -14,5 +18,17 @@ constexpr int HexDigitValue(char c) {
 
 // The digit of each value 0-15, upper case.
 inline constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
+
+// Bytes as two lower-case digits each, no separators: "00ab7f".
+inline std::string LowerHexText(std::span<const std::uint8_t> bytes) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (std::uint8_t b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0xF];
+  }
+  return text;
+}
 
 }  // namespace quillet

@@ -1,0 +1,105 @@
+#include "cli/station/JournalReport.h"
+
+#include <cstdio>
+#include <ctime>
+#include <set>
+
+namespace quillet::cli::station {
+
+namespace {
+
+std::string Percent(double fraction) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.1f%%", fraction * 100);
+  return text;
+}
+
+std::string CountsText(const BoardCounts& c) {
+  return std::to_string(c.passed) + " passed, " + std::to_string(c.failed) + " failed, " +
+         std::to_string(c.interrupted) + " interrupted, yield " + Percent(c.Yield());
+}
+
+}  // namespace
+
+std::string SlotName(const std::string& serial, const std::string& node) { return serial.empty() ? node : serial; }
+
+std::optional<int64_t> ParseIsoUtc(const std::string& text) {
+  std::tm t{};
+  int ms = 0;
+  char z = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+                  &t.tm_min, &t.tm_sec, &ms, &z) != 8 || z != 'Z')
+    return std::nullopt;
+  t.tm_year -= 1900;
+  t.tm_mon -= 1;
+  return static_cast<int64_t>(::timegm(&t)) * 1000 + ms;
+}
+
+JournalSummary SummariseJournal(const JournalScan& scan) {
+  JournalSummary s;
+  s.damagedLines = scan.damagedLines;
+  s.torn = !scan.tornTail.empty();
+  s.duplicateSerials = scan.duplicateSerials;
+  std::map<std::string, std::pair<int64_t, int64_t>> runSpans;  // first and last record of each run
+  std::set<uint64_t> serials;
+  for (const JournalRecord& r : scan.records) {
+    if (const auto ms = ParseIsoUtc(r.time)) {
+      auto [it, fresh] = runSpans.try_emplace(r.run, *ms, *ms);
+      if (!fresh) {
+        it->second.first = std::min(it->second.first, *ms);
+        it->second.second = std::max(it->second.second, *ms);
+      }
+    }
+    if (r.event == JournalEvent::Reserve && r.serial && !r.reflash) {
+      serials.insert(*r.serial);
+      ++s.serialsUsed;
+    }
+    if (r.event != JournalEvent::Result) continue;
+    BoardCounts& slot = s.slots[SlotName(r.slotSerial, r.slotNode)];
+    uint64_t BoardCounts::*count = r.result == BoardResult::Pass   ? &BoardCounts::passed
+                                   : r.result == BoardResult::Fail ? &BoardCounts::failed
+                                                                   : &BoardCounts::interrupted;
+    ++(slot.*count);
+    ++(s.total.*count);
+  }
+  for (const auto& [run, span] : runSpans) s.hours += static_cast<double>(span.second - span.first) / 3.6e6;
+  if (!serials.empty()) {
+    s.lowestSerial = *serials.begin();
+    s.highestSerial = *serials.rbegin();
+  }
+  return s;
+}
+
+std::string FormatJournalSummary(const JournalSummary& s, const std::string& path) {
+  std::string text = "journal " + path + "\n";
+  for (const auto& [slot, counts] : s.slots) text += "  " + slot + ": " + CountsText(counts) + "\n";
+  text += "total: " + std::to_string(s.total.Total()) + " boards, " + CountsText(s.total) + "\n";
+  char rate[64];
+  std::snprintf(rate, sizeof rate, "%.1f boards per hour", s.BoardsPerHour());
+  text += std::string(rate) + "\n";
+  if (s.lowestSerial)
+    text += "serial numbers " + std::to_string(*s.lowestSerial) + " to " + std::to_string(*s.highestSerial) + ", " +
+            std::to_string(s.serialsUsed) + " used\n";
+  else
+    text += "no serial numbers used\n";
+  for (size_t line : s.damagedLines) text += "damaged: line " + std::to_string(line) + "\n";
+  if (s.torn) text += "damaged: the last line is torn\n";
+  for (uint64_t serial : s.duplicateSerials) text += "duplicate: serial number " + std::to_string(serial) + "\n";
+  text += s.Sound() ? "integrity: whole, no duplicated numbers\n" : "integrity: FAILED\n";
+  return text;
+}
+
+std::string FormatJournalSummaryCsv(const JournalSummary& s) {
+  std::string text = "slot,passed,failed,interrupted,yield\n";
+  auto row = [&text](const std::string& name, const BoardCounts& c) {
+    char yield[16];
+    std::snprintf(yield, sizeof yield, "%.4f", c.Yield());
+    text += name + "," + std::to_string(c.passed) + "," + std::to_string(c.failed) + "," +
+            std::to_string(c.interrupted) + "," + yield + "\n";
+  };
+  for (const auto& [slot, counts] : s.slots) row(slot, counts);
+  row("total", s.total);
+  return text;
+}
+
+}  // namespace quillet::cli::station

@@ -1,0 +1,400 @@
+#include "cli/station/Station.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <utility>
+
+#include "cli/Session.h"
+#include "cli/station/Sha256.h"
+#include "hex/HexDigit.h"
+#include "hid/HidIO.h"
+
+namespace quillet::cli::station {
+
+namespace {
+
+using State = SlotMachine::State;
+
+// What a poll's outcome says about the connector: nothing when it cannot be trusted.
+std::optional<bool> ChipPresent(const OperationOutcome& o) {
+  if (!o.identity || !o.identity->CheckPassed()) return std::nullopt;
+  return o.identity->chipConnected;
+}
+
+std::string FailureWords(const OperationOutcome& o, const std::string& what) {
+  if (const auto* m = o.As<failure::ReadBackMismatch>()) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "the read-back differs at 0x%04X (expected %02X, read %02X); %u of %u bytes differ",
+                  m->address, m->expected, m->actual, m->bytes, m->compared);
+    return text;
+  }
+  if (o.Ok() && o.checksumAgrees == false) return "the programmer's checksum of the image differs from ours";
+  return DescribeFailure(o, what).error;
+}
+
+bool Names(const std::string& wanted, const std::string& serial, const std::string& node) {
+  if (wanted == serial || wanted == node) return true;
+  std::error_code e1, e2;
+  const auto a = std::filesystem::weakly_canonical(wanted, e1), b = std::filesystem::weakly_canonical(node, e2);
+  return (!e1 && !e2 && a == b) || std::filesystem::path(node).filename() == wanted;
+}
+
+}  // namespace
+
+struct Station::Board {
+  JournalRecord record;
+  std::vector<uint8_t> image;  // patched
+  std::string phase;
+  Clock::time_point phaseStart;
+};
+
+struct Station::Slot {
+  explicit Slot(EventLoop& loop) : watchdog(loop), wake(loop) {}
+  std::string serial;  // of its programmer; empty when it has none (then the node names it)
+  std::string node;
+  std::unique_ptr<Programmer> programmer;
+  SlotMachine machine;
+  EventLoop::Timer watchdog;
+  EventLoop::Timer wake;
+  std::optional<Board> board;
+  BoardCounts counts;
+  std::optional<BoardResult> last;
+  std::string lastFailure;
+  bool open = false;
+  std::string Name() const { return SlotName(serial, node); }
+};
+
+Station::Station(HidBackend backend, StationSetUp setUp, JournalFile& journal, const JournalScan& scan, Events events)
+    : backend_(std::move(backend)), setUp_(std::move(setUp)), journal_(journal), events_(std::move(events)) {
+  imageSha256_ = Sha256Hex(setUp_.image);
+  highestSerial_ = scan.highestSerial;
+  highestBoard_ = scan.highestBoard;
+  for (const JournalRecord& r : scan.records)
+    if (r.event == JournalEvent::Reserve && r.serial) issued_.insert(*r.serial);
+  if (backend_.changes)
+    deviceChanges_ = backend_.changes->Subscribe(loop_.Poster(), [this](const hid::DeviceChange&) { RescanAll(); });
+}
+
+Station::~Station() {
+  // Device changes and the readers post into the loop and call into the slots: they go first.
+  deviceChanges_.Reset();
+  for (auto& slot : slots_) slot->programmer.reset();
+}
+
+struct Station::Ticker {
+  Ticker(EventLoop& loop, std::chrono::milliseconds period, std::function<void()> tick)
+      : timer(loop), period(period), tick(std::move(tick)) {}
+  void Arm() {
+    timer.Start(period, [this] {
+      tick();
+      Arm();
+    });
+  }
+  EventLoop::Timer timer;
+  std::chrono::milliseconds period;
+  std::function<void()> tick;
+};
+
+void Station::Every(std::chrono::milliseconds period, std::function<void()> tick) {
+  tickers_.push_back(std::make_unique<Ticker>(loop_, period, std::move(tick)));
+  tickers_.back()->Arm();
+}
+
+std::string Station::Now() const {
+  return IsoUtc(std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::system_clock::now().time_since_epoch())
+                    .count());
+}
+
+void Station::Run() {
+  JournalRecord start;
+  start.event = JournalEvent::Start;
+  start.time = Now();
+  start.run = setUp_.run;
+  start.text = setUp_.chip + " " + imageSha256_;
+  if (auto e = journal_.Append(start)) Fail(DescribeJournalError(*e));
+  RescanAll();
+  loop_.RunUntil([this] { return stopNow_ || (!armed_ && !BoardsInFlight()); });
+  // Stop every repeating timer before the loop goes; their calls hold only the loop.
+  for (auto& t : tickers_) t->timer.Stop();
+}
+
+void Station::Discover() {
+  hid::THidIO hid(nullptr, backend_.platform);
+  hid.EnumFullMode = true;
+  hid.Update();
+  hid.GetDeviceList(nullptr);
+  std::map<std::string, std::string> firstNode;  // of each serial number: a slot's own, or the first listed
+  for (const auto& s : slots_)
+    if (s->open && !s->serial.empty()) firstNode[s->serial] = s->node;
+  for (int i = 0; i < hid.GetDeviceCount(); ++i) {
+    const hid::THidDevice* d = hid.GetDevice(i);
+    if (!d || d->GetVendorId() != kProgrammerVendorId || d->GetProductId() != kProgrammerProductId) continue;
+    const std::string serial = d->SerialNumber, node = d->InterfacePath;
+    if (!setUp_.programmers.empty() &&
+        std::none_of(setUp_.programmers.begin(), setUp_.programmers.end(),
+                     [&](const std::string& p) { return Names(p, serial, node); }))
+      continue;
+    // A slot follows its programmer by serial number, so a second programmer listed with the
+    // same number cannot be told apart: it is left alone, and the operator told so once.
+    if (!serial.empty() && firstNode.try_emplace(serial, node).first->second != node) {
+      if (twinsReported_.insert(node).second && events_.message)
+        events_.message("the programmer at " + node + " has the serial number " + serial + " of the one at " +
+                        firstNode[serial] + ": it is not used (give each programmer its own serial number)");
+      continue;
+    }
+    const bool known = std::any_of(slots_.begin(), slots_.end(), [&](const auto& s) {
+      return serial.empty() ? s->serial.empty() && s->node == node : s->serial == serial;
+    });
+    if (known) continue;
+    auto slot = std::make_unique<Slot>(loop_);
+    Slot* s = slot.get();
+    s->serial = serial;
+    s->node = node;
+    ProgrammerHost host;
+    host.appendLog = [this, s](const std::string& line) {
+      if (events_.log) loop_.Post([this, s, line] { events_.log(s->Name(), line); });
+    };
+    host.post = loop_.Poster();
+    host.startTimer = [s](std::chrono::milliseconds delay) {
+      s->watchdog.Start(delay, [s] { s->programmer->WatchdogTimerFired(); });
+    };
+    host.stopTimer = [s] { s->watchdog.Stop(); };
+    s->programmer = std::make_unique<Programmer>(backend_.platform, std::move(host));
+    ProgrammerListener listener;
+    listener.connectionChanged = [this, s] { OnConnectionChanged(*s); };
+    s->programmer->SetListener(std::move(listener));
+    if (serial.empty())
+      s->programmer->SetFilter([node](const hid::THidDevice& d) { return d.InterfacePath == node; });
+    else
+      s->programmer->SetFilter([serial](const hid::THidDevice& d) { return d.SerialNumber == serial; });
+    s->programmer->SelectChip(setUp_.chip);
+    slots_.push_back(std::move(slot));
+  }
+}
+
+void Station::RescanAll() {
+  Discover();
+  for (auto& slot : slots_) {
+    const auto r = slot->programmer->Rescan();
+    if (r.failure && events_.message) {
+      OperationOutcome o;
+      o.failure = r.failure;
+      events_.message(slot->Name() + ": " + FailureWords(o, "opening"));
+    }
+  }
+}
+
+void Station::OnConnectionChanged(Slot& slot) {
+  const bool open = slot.programmer->IsOpen();
+  if (open == slot.open) return;
+  slot.open = open;
+  if (open) {
+    slot.node = slot.programmer->Node();
+    slot.machine.Attached();
+  } else {
+    slot.machine.Detached();
+  }
+  if (events_.message) events_.message(slot.Name() + (open ? ": programmer ready at " + slot.node : ": programmer gone"));
+  Drive(slot);
+}
+
+bool Station::CanNumber() const { return !setUp_.serial || NextSerial(*setUp_.serial, highestSerial_).has_value(); }
+
+bool Station::BoardsInFlight() const {
+  return std::any_of(slots_.begin(), slots_.end(), [](const auto& s) { return s->board.has_value(); });
+}
+
+void Station::Fail(const std::string& why) {
+  if (failure_.empty()) failure_ = why;
+  StopArming();
+}
+
+void Station::StopArming() {
+  armed_ = false;
+  for (auto& slot : slots_) slot->machine.SetArmed(false);
+}
+
+void Station::StopNow() {
+  StopArming();
+  for (auto& slot : slots_)
+    if (slot->board) EndBoard(*slot, BoardResult::Interrupted, "the station was stopped at once");
+  stopNow_ = true;
+}
+
+void Station::Drive(Slot& slot) {
+  if (armed_ && !CanNumber()) Fail("the serial numbers ran out (--serial-end); no further board can be numbered");
+  // With --max-boards, no more boards are started than could still be needed: exactly N pass
+  // unless one in flight fails.
+  const auto inFlight = static_cast<uint64_t>(
+      std::count_if(slots_.begin(), slots_.end(), [](const auto& s) { return s->board.has_value(); }));
+  slot.machine.SetArmed(armed_ && (!setUp_.maxBoards || passes_ + inFlight < *setUp_.maxBoards));
+  const Clock::time_point now = Clock::now();
+  switch (slot.machine.Next(now)) {
+    case SlotMachine::Action::Poll:
+      slot.programmer->Detect([this, &slot](const OperationOutcome& o) {
+        slot.machine.Answered(ChipPresent(o));
+        Drive(slot);
+      });
+      return;
+    case SlotMachine::Action::Flash:
+      StartBoard(slot);
+      return;
+    case SlotMachine::Action::Wait:
+      if (const auto at = slot.machine.WakeAt())
+        slot.wake.Start(std::max(std::chrono::milliseconds(0),
+                                 std::chrono::ceil<std::chrono::milliseconds>(*at - now)),
+                        [this, &slot] { Drive(slot); });
+      return;
+  }
+}
+
+Programmer::Done Station::ForBoard(Slot& slot, Programmer::Done next) {
+  const uint64_t board = slot.board->record.board;
+  return [this, &slot, board, next = std::move(next)](const OperationOutcome& o) {
+    if (!slot.board || slot.board->record.board != board) return;
+    EndPhase(slot);
+    next(o);
+  };
+}
+
+void Station::BeginPhase(Slot& slot, const std::string& phase) {
+  slot.board->phase = phase;
+  slot.board->phaseStart = Clock::now();
+}
+
+void Station::EndPhase(Slot& slot) {
+  Board& b = *slot.board;
+  b.record.phaseSeconds[b.phase] = std::chrono::duration<double>(Clock::now() - b.phaseStart).count();
+}
+
+void Station::StartBoard(Slot& slot) {
+  slot.board.emplace();
+  JournalRecord& r = slot.board->record;
+  r.board = ++highestBoard_;
+  r.run = setUp_.run;
+  r.slotSerial = slot.serial;
+  r.slotNode = slot.node;
+  r.chip = setUp_.chip;
+  r.imageSha256 = imageSha256_;
+  if (!setUp_.keepSerial || !setUp_.serial) {
+    Reserve(slot, std::nullopt);
+    return;
+  }
+  BeginPhase(slot, "read");
+  slot.programmer->Read(setUp_.flags, ForBoard(slot, [this, &slot](const OperationOutcome& o) {
+                          if (!o.Ok()) return EndBoard(slot, BoardResult::Fail, FailureWords(o, "reading the board"));
+                          Reserve(slot, KeptSerial(o.flash, *setUp_.serial, issued_));
+                        }));
+}
+
+void Station::Reserve(Slot& slot, std::optional<uint64_t> kept) {
+  Board& b = *slot.board;
+  JournalRecord& r = b.record;
+  r.event = JournalEvent::Reserve;
+  r.time = Now();
+  b.image = setUp_.image;
+  if (setUp_.serial) {
+    const std::optional<uint64_t> value = kept ? kept : NextSerial(*setUp_.serial, highestSerial_);
+    if (!value) {
+      // Another slot took the last number while this board was read.
+      slot.board.reset();
+      slot.machine.BoardWithdrawn();
+      Fail("the serial numbers ran out (--serial-end); no further board can be numbered");
+      return;
+    }
+    if (!kept) highestSerial_ = *value;
+    r.serial = *value;
+    r.reflash = kept.has_value();
+    r.serialBytes = LowerHexText(SerialBytes(*value, setUp_.serial->width, setUp_.serial->endian));
+    b.image = PatchSerial(setUp_.image, *setUp_.serial, *value);
+  }
+  // On disk before the first erase: a crash from here on cannot give this number out again.
+  if (auto e = journal_.Append(r)) {
+    slot.board.reset();
+    slot.machine.BoardWithdrawn();
+    Fail(DescribeJournalError(*e));
+    return;
+  }
+  if (r.serial && !kept) {
+    ++numbersUsed_;
+    issued_.insert(*r.serial);
+  }
+  WriteBoard(slot);
+}
+
+void Station::WriteBoard(Slot& slot) {
+  BeginPhase(slot, "write");
+  slot.programmer->Write(slot.board->image, setUp_.flags, ForBoard(slot, [this, &slot](const OperationOutcome& o) {
+                           if (!o.Ok() || o.checksumAgrees == false)
+                             return EndBoard(slot, BoardResult::Fail, FailureWords(o, "writing"));
+                           ReadBack(slot);
+                         }));
+}
+
+void Station::ReadBack(Slot& slot) {
+  BeginPhase(slot, "read_back");
+  slot.programmer->Verify(slot.board->image, setUp_.flags, ForBoard(slot, [this, &slot](const OperationOutcome& o) {
+                            if (!o.Ok()) return EndBoard(slot, BoardResult::Fail, FailureWords(o, "reading back"));
+                            EndBoard(slot, BoardResult::Pass, {});
+                          }));
+}
+
+void Station::EndBoard(Slot& slot, BoardResult result, const std::string& failure) {
+  Board b = std::move(*slot.board);
+  slot.board.reset();
+  JournalRecord& r = b.record;
+  r.event = JournalEvent::Result;
+  r.time = Now();
+  r.result = result;
+  if (result != BoardResult::Pass) {
+    r.phase = b.phase;
+    r.failure = failure;
+  }
+  if (auto e = journal_.Append(r)) Fail(DescribeJournalError(*e));
+  uint64_t BoardCounts::*count = result == BoardResult::Pass   ? &BoardCounts::passed
+                                 : result == BoardResult::Fail ? &BoardCounts::failed
+                                                               : &BoardCounts::interrupted;
+  ++(slot.counts.*count);
+  slot.last = result;
+  slot.lastFailure = failure;
+  if (events_.boardEnded) events_.boardEnded(r);
+  if (result == BoardResult::Interrupted) return;
+  slot.machine.BoardEnded(result == BoardResult::Pass);
+  if (slot.machine.GetState() == State::Held && events_.message)
+    events_.message(slot.Name() + ": held after " + std::to_string(SlotMachine::kFailuresToHold) +
+                    " failed boards in a row; replug its programmer to release it");
+  if (result == BoardResult::Pass) ++passes_;
+  if (setUp_.maxBoards && passes_ >= *setUp_.maxBoards) StopArming();
+  Drive(slot);
+}
+
+std::vector<SlotView> Station::Slots() const {
+  std::vector<SlotView> views;
+  for (const auto& s : slots_) {
+    SlotView v;
+    v.name = s->Name();
+    v.node = s->node;
+    v.state = s->machine.GetState();
+    if (s->board) {
+      v.phase = s->board->phase;
+      v.serial = s->board->record.serial;
+    }
+    v.last = s->last;
+    v.lastFailure = s->lastFailure;
+    v.counts = s->counts;
+    views.push_back(v);
+  }
+  return views;
+}
+
+std::optional<SlotMachine::State> Station::StateOf(const std::string& slotName) const {
+  for (const auto& s : slots_)
+    if (s->Name() == slotName) return s->machine.GetState();
+  return std::nullopt;
+}
+
+}  // namespace quillet::cli::station

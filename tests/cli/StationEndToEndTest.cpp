@@ -1,0 +1,170 @@
+// quillet-cli station and station-report end to end: the real binary over simulated programmers,
+// killed mid-board and started again, stopped with Ctrl-C, kept off a journal in use, and refusing
+// a serial number plan before any board.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <json/json.h>
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "cli/station/JournalRecord.h"
+#include "tests/cli/CliRunner.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Values.h"
+
+namespace quillet::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using cli::station::BoardResult;
+using cli::station::JournalEvent;
+using cli::station::JournalScan;
+
+JournalScan Scan(const fs::path& journal) {
+  const std::vector<uint8_t> bytes = ReadFile(journal);
+  return cli::station::ScanJournal(std::string(bytes.begin(), bytes.end()));
+}
+
+size_t Count(const JournalScan& scan, JournalEvent event) {
+  return static_cast<size_t>(std::count_if(scan.records.begin(), scan.records.end(),
+                                           [event](const auto& r) { return r.event == event; }));
+}
+
+class StationCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::vector<uint8_t> image = RandomBytes(12000, 21);
+    WriteFile(dir / "fw.bin", std::string(image.begin(), image.end()));
+  }
+  std::vector<std::string> Station(std::vector<std::string> extra) {
+    std::vector<std::string> args{"station", "-c", "le1", fw, "--journal", journal, "--serial-at", "0x3FF0",
+                                  "--serial-start", "1000"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+  TempDir dir;
+  std::string fw = dir / "fw.bin";
+  std::string journal = dir / "bench.jsonl";
+};
+
+TEST_F(StationCli, ThreeProgrammersOneJsonObjectPerBoardAndASoundReport) {
+  const CliRun run = RunCli(Station({"--simulate-bench=3", "--max-boards", "5", "--json"}));
+  ASSERT_EQ(run.exit, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("summary:"));
+  std::set<uint64_t> serials;
+  std::istringstream lines(run.out);
+  std::string line;
+  int boards = 0;
+  while (std::getline(lines, line)) {
+    Json::Value v;
+    ASSERT_TRUE(Json::Reader().parse(line, v)) << line;
+    EXPECT_EQ(v["operation"].asString(), "station");
+    EXPECT_EQ(v["result"].asString(), "pass");
+    EXPECT_TRUE(serials.insert(v["serial"].asUInt64()).second);
+    ++boards;
+  }
+  EXPECT_EQ(boards, 5);
+  const CliRun report = RunCli({"station-report", journal});
+  EXPECT_EQ(report.exit, 0) << report.err;
+  EXPECT_THAT(report.out, HasSubstr("total: 5 boards, 5 passed"));
+  EXPECT_THAT(report.out, HasSubstr("serial numbers 1000 to 1004, 5 used"));
+  EXPECT_THAT(report.out, HasSubstr("integrity: whole"));
+}
+
+// Killed at several moments of a board (writing, reading back, between boards) and started again:
+// the board cut short is recorded interrupted, and no number is ever issued twice.
+TEST_F(StationCli, KilledMidBoardAndStartedAgainNoNumberIsIssuedTwice) {
+  for (const auto delay : {0ms, 150ms, 350ms, 700ms}) {
+    const size_t reservedBefore = fs::exists(journal) ? Count(Scan(journal), JournalEvent::Reserve) : 0;
+    CliProcess station(Station({"--simulate-bench=1"}));
+    const auto guard = std::chrono::steady_clock::now() + 30s;
+    for (;;) {
+      // This run's first board is reserved and under way.
+      const JournalScan scan = Scan(journal);
+      if (Count(scan, JournalEvent::Reserve) > reservedBefore && scan.records.back().event == JournalEvent::Reserve)
+        break;
+      ASSERT_LT(std::chrono::steady_clock::now(), guard) << "no board started";
+      std::this_thread::sleep_for(2ms);
+    }
+    std::this_thread::sleep_for(delay);
+    station.Signal(SIGKILL);
+    EXPECT_EQ(station.Finish().exit, 128 + SIGKILL);
+  }
+  const CliRun last = RunCli(Station({"--simulate-bench=2", "--max-boards", "2"}));
+  ASSERT_EQ(last.exit, 0) << last.err;
+  const JournalScan scan = Scan(journal);
+  EXPECT_TRUE(scan.damagedLines.empty());
+  EXPECT_TRUE(scan.unfinished.empty());
+  EXPECT_TRUE(scan.duplicateSerials.empty());
+  size_t interrupted = 0;
+  for (const auto& r : scan.records) interrupted += r.event == JournalEvent::Result && r.result == BoardResult::Interrupted;
+  EXPECT_GE(interrupted, 3u);  // the kills while writing and reading back, at least
+  const CliRun report = RunCli({"station-report", journal});
+  EXPECT_EQ(report.exit, 0) << report.out << report.err;
+}
+
+TEST_F(StationCli, CtrlCLetsTheBoardsInFlightFinishAndEndsWithASummary) {
+  CliProcess station(Station({"--simulate-bench=2"}));
+  ASSERT_TRUE(station.WaitForStderr(": pass ("));
+  station.Signal(SIGINT);
+  const CliRun run = station.Finish();
+  EXPECT_EQ(run.exit, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("stopping: no new board starts"));
+  EXPECT_THAT(run.err, HasSubstr("summary:"));
+  EXPECT_THAT(run.err, HasSubstr("total: "));
+  EXPECT_TRUE(Scan(journal).unfinished.empty());
+}
+
+TEST_F(StationCli, AJournalInUseKeepsASecondStationOff) {
+  const int fd = ::open(journal.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  const CliRun run = RunCli(Station({"--simulate-bench=1", "--max-boards", "1"}));
+  ::close(fd);
+  EXPECT_EQ(run.exit, 1);
+  EXPECT_THAT(run.err, HasSubstr("is in use by another station"));
+}
+
+TEST_F(StationCli, ASerialPlanThatCannotBeKeptIsRefusedBeforeAnyBoard) {
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"station", "-c", "le1", fw, "--journal", journal, "--serial-at", "0x3FFE", "--serial-start", "1",
+        "--simulate-bench=1"},
+       "lies past the chip's 16384 bytes"},
+      {{"station", "-c", "le1", fw, "--journal", journal, "--serial-at", "0x100", "--serial-start", "1",
+        "--simulate-bench=1"},
+       "would overwrite the image's byte at 0x100"},
+      {{"station", "-c", "le1", fw, "--journal", journal, "--serial-at", "0x3FF0", "--serial-start", "300",
+        "--serial-width", "1", "--simulate-bench=1"},
+       "--serial-start 300 does not fit in 1 byte"},
+  };
+  for (const auto& [args, error] : cases) {
+    const CliRun run = RunCli(args);
+    EXPECT_EQ(run.exit, 2) << error;
+    EXPECT_THAT(run.err, HasSubstr(error));
+    EXPECT_FALSE(fs::exists(journal)) << "the journal was touched for " << error;
+  }
+}
+
+TEST_F(StationCli, TheReportFailsADamagedJournal) {
+  ASSERT_EQ(RunCli(Station({"--simulate-bench=1", "--max-boards", "1"})).exit, 0);
+  std::vector<uint8_t> bytes = ReadFile(journal);
+  bytes[bytes.size() / 2] ^= 0x01;
+  WriteFile(journal, std::string(bytes.begin(), bytes.end()));
+  const CliRun report = RunCli({"station-report", journal});
+  EXPECT_EQ(report.exit, 1);
+  EXPECT_THAT(report.out, HasSubstr("integrity: FAILED"));
+  const CliRun station = RunCli(Station({"--simulate-bench=1", "--max-boards", "1"}));
+  EXPECT_EQ(station.exit, 1);
+  EXPECT_THAT(station.err, HasSubstr("is damaged at line"));
+}
+
+}  // namespace
+}  // namespace quillet::test
