@@ -7,6 +7,9 @@ packages=(
   clang libclang-rt-14-dev          # libFuzzer and the sanitizer runtimes for the fuzz targets
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev                      # QtCore for the worker thread, Widgets and Test for the window
+  qt6-l10n-tools                    # lupdate and lrelease: the window's translations
+  gettext                           # msgfmt: the log's and quillet-cli's message catalogue
+  locales                           # the Chinese and English locales the tests run under
   libudev-dev                       # hidraw device-change monitor
   libcurl4-openssl-dev              # HTTP transport of the update query
   libjsoncpp-dev                    # update reply parsing
@@ -27,9 +30,14 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo=sudo
 if ((${#missing[@]})); then
-  sudo=""
-  [[ $(id -u) -eq 0 ]] || sudo=sudo
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The tests speak both languages: they run under these locales, which a fresh machine lacks.
+for name in zh_CN en_US; do
+  locale -a | grep -qix "$name.utf-\?8" || $sudo localedef -i "$name" -f UTF-8 "$name.UTF-8"
+done
