@@ -3,6 +3,7 @@
 // QApplication for widgets, or the window's own application for the window's tests.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdlib>
 
 #if defined(QUILLET_TEST_WINDOW_APPLICATION)
@@ -30,5 +31,10 @@ int main(int argc, char** argv) {
   for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
     unsetenv(name);
   TestApplication app(argc, argv);
+  // The application took the whole locale from the environment. The system's own messages
+  // (strerror) go back to the C locale's, as in the tests without a Qt application, so that the
+  // tests that expect them read the same whichever language the program's texts are checked in;
+  // the program's texts choose their language from the environment, not from this setting.
+  std::setlocale(LC_MESSAGES, "C");
   return RUN_ALL_TESTS();
 }
