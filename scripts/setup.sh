@@ -37,7 +37,14 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The tests speak both languages: they run under these locales, which a fresh machine lacks.
+# The tests speak both languages: they run under these locales, which a fresh machine lacks. Named
+# in /etc/locale.gen, so that the next locale-gen (the locales package runs it) keeps them.
+regenerate=
 for name in zh_CN en_US; do
-  locale -a | grep -qix "$name.utf-\?8" || $sudo localedef -i "$name" -f UTF-8 "$name.UTF-8"
+  if ! grep -qx "$name.UTF-8 UTF-8" /etc/locale.gen; then
+    $sudo sed -i "s/^# *\($name.UTF-8 UTF-8\)$/\1/" /etc/locale.gen
+    grep -qx "$name.UTF-8 UTF-8" /etc/locale.gen || echo "$name.UTF-8 UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+  fi
+  locale -a | grep -qix "$name.utf-\?8" || regenerate=yes
 done
+[[ -z $regenerate ]] || $sudo locale-gen
