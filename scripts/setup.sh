@@ -7,7 +7,7 @@ packages=(
   clang libclang-rt-14-dev          # libFuzzer and the sanitizer runtimes for the fuzz targets
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev                      # QtCore for the worker thread, Widgets and Test for the window
-  qt6-l10n-tools                    # lupdate and lrelease: the window's translations
+  qt6-l10n-tools qt6-tools-dev      # lupdate and lrelease, and CMake's qt_add_translations
   gettext                           # msgfmt: the log's and quillet-cli's message catalogue
   locales                           # the Chinese and English locales the tests run under
   libudev-dev                       # hidraw device-change monitor

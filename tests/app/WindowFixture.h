@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -18,6 +19,7 @@
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"
 #include "sim/SimProgrammer.h"
+#include "widgets/HexEditor.h"
 
 namespace quillet::test {
 
@@ -52,6 +54,17 @@ class WindowFixture : public ::testing::Test {
     settings.positionalArguments = std::move(positionalArguments);
     form = std::make_unique<TForm1>(std::move(settings));
     form->show();
+  }
+
+  // An image in both stores, as a file load leaves it.
+  void LoadImage(const std::vector<uint8_t>& image) {
+    form->Engine().EditWriteImage(
+        [&](uint8_t* buffer, size_t) { std::copy(image.begin(), image.end(), buffer); });
+    form->HexEditor->SetDataSize(static_cast<int>(image.size()));
+    form->HexEditor->WriteBuffer(image.data(), 0, static_cast<int>(image.size()));
+  }
+  void ChooseChip(const char* name) {
+    form->cbbDev->setCurrentIndex(form->cbbDev->findText(QLatin1String(name)));
   }
 
   void ClearLog() {

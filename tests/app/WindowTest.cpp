@@ -35,19 +35,7 @@ using test::WindowFixture;
 const char kOpened[] = "编程器已打开nRF24LE1/LU1 Programmer SIM000001";
 const char kHotKeyRefused[] = "热键注册失败";
 
-class Window : public WindowFixture {
- protected:
-  // An image in both stores, as a file load leaves it.
-  void LoadImage(const std::vector<uint8_t>& image) {
-    form->Engine().EditWriteImage(
-        [&](uint8_t* buffer, size_t) { std::copy(image.begin(), image.end(), buffer); });
-    form->HexEditor->SetDataSize(static_cast<int>(image.size()));
-    form->HexEditor->WriteBuffer(image.data(), 0, static_cast<int>(image.size()));
-  }
-  void ChooseChip(const char* name) {
-    form->cbbDev->setCurrentIndex(form->cbbDev->findText(QLatin1String(name)));
-  }
-};
+class Window : public WindowFixture {};
 
 // ---- start-up -------------------------------------------------------------------------------
 
