@@ -391,6 +391,17 @@ uint32_t TForm1::ImageSize() const { return static_cast<uint32_t>(image_->Size()
 
 void TForm1::LoadImageFile(const std::string& path) { imageFiles_->LoadImageFile(path); }
 
-void TForm1::TabSheet3Show() { FillPinGrid(*StringGrid1); }
+void TForm1::TabSheet3Show() {
+  FillPinGrid(*StringGrid1);
+  // Where the font or the language makes the grid wider than planned, the picture and the
+  // addresses beside it move right to make room, as far as the page allows.
+  const int grow = FitPinGridColumns(*StringGrid1) - StringGrid1->width();
+  if (grow <= 0) return;
+  const int pageRoom = TabSheet3->width() - (Image1->x() + Image1->width());
+  const int shift = std::min(grow, std::max(0, pageRoom));
+  StringGrid1->resize(StringGrid1->width() + grow, StringGrid1->height());
+  for (QWidget* beside : {static_cast<QWidget*>(Image1), static_cast<QWidget*>(LinkLabel1), static_cast<QWidget*>(Label1)})
+    beside->move(beside->x() + shift, beside->y());
+}
 
 }  // namespace quillet

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QTableWidget>
 #include <QTableWidgetItem>
+#include <algorithm>
 
 namespace quillet {
 namespace {
@@ -75,6 +76,17 @@ void FillPinGrid(QTableWidget& grid) {
   grid.horizontalHeader()->setMinimumSectionSize(1);
   grid.horizontalHeader()->setStretchLastSection(false);
   grid.horizontalHeader()->setFixedHeight(kPinGridRowHeight);
+}
+
+int FitPinGridColumns(QTableWidget& grid) {
+  QHeaderView& header = *grid.horizontalHeader();
+  for (int column = 0; column < grid.columnCount(); ++column) {
+    // QTableView hides its own size hint; the item view's is the same virtual function.
+    const int cells = static_cast<const QAbstractItemView&>(grid).sizeHintForColumn(column);
+    const int wanted = std::max(cells, header.sectionSizeHint(column));
+    if (wanted > grid.columnWidth(column)) grid.setColumnWidth(column, wanted);
+  }
+  return header.length() + 2 * grid.frameWidth();
 }
 
 ConnectorPinPlace ConnectorPinPlaceOf(int pin) {

@@ -90,6 +90,11 @@ TEST_F(EnglishWindow, AnUnplugIsLoggedInEnglish) {
   EXPECT_THAT(Messages(), ElementsAre("HID device closed", "DeviceChange"));
 }
 
+TEST_F(EnglishWindow, TheAboutPageShowsEveryCellOfThePinTableWhole) {
+  Open();
+  EXPECT_THAT(CutPinGridCells(), ::testing::IsEmpty());
+}
+
 TEST_F(EnglishWindow, TheWindowsOwnTextsAreEnglish) {
   Open();
   EXPECT_EQ(PinGridCell(0, 1), QStringLiteral("Pin"));

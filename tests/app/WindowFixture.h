@@ -6,8 +6,11 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QHeaderView>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTest>
 #include <memory>
 #include <string>
@@ -65,6 +68,32 @@ class WindowFixture : public ::testing::Test {
   }
   void ChooseChip(const char* name) {
     form->cbbDev->setCurrentIndex(form->cbbDev->findText(QLatin1String(name)));
+  }
+
+  // The About page's grid as shown, and each of its cells that the grid does not show whole: a
+  // column narrower than its widest cell, columns and rows beyond the grid's view, the picture
+  // over the grid or the picture beyond the page.
+  std::vector<std::string> CutPinGridCells() {
+    form->PageControl1->setCurrentWidget(form->TabSheet3);
+    QCoreApplication::processEvents();
+    const QTableWidget& grid = *form->StringGrid1;
+    std::vector<std::string> cut;
+    for (int column = 0; column < grid.columnCount(); ++column) {
+      const int wanted = std::max(static_cast<const QAbstractItemView&>(grid).sizeHintForColumn(column),
+                                  grid.horizontalHeader()->sectionSizeHint(column));
+      if (grid.columnWidth(column) < wanted)
+        cut.push_back("column " + std::to_string(column) + ": " + std::to_string(grid.columnWidth(column)) +
+                      " < " + std::to_string(wanted));
+    }
+    if (grid.horizontalHeader()->length() > grid.viewport()->width())
+      cut.push_back("columns " + std::to_string(grid.horizontalHeader()->length()) + " > view " +
+                    std::to_string(grid.viewport()->width()));
+    if (grid.verticalHeader()->length() > grid.viewport()->height())
+      cut.push_back("rows " + std::to_string(grid.verticalHeader()->length()) + " > view " +
+                    std::to_string(grid.viewport()->height()));
+    if (grid.geometry().right() >= form->Image1->x()) cut.push_back("the grid runs under the picture");
+    if (form->Image1->geometry().right() >= form->TabSheet3->width()) cut.push_back("the picture leaves the page");
+    return cut;
   }
 
   void ClearLog() {

@@ -276,6 +276,11 @@ TEST_F(Window, TheAboutPageShowsThePinTableWhenFirstShown) {
   EXPECT_EQ(form->LinkLabel1->text(), QStringLiteral("Quillet Online Document"));
 }
 
+TEST_F(Window, TheAboutPageShowsEveryCellOfThePinTableWhole) {
+  Open();
+  EXPECT_THAT(CutPinGridCells(), IsEmpty());
+}
+
 // ---- plug and unplug ------------------------------------------------------------------------
 
 TEST_F(Window, UnplugDuringAReadClosesOnceAndReplugConnectsAgain) {
