@@ -22,7 +22,8 @@ namespace quillet {
 
 // Qt writes a filter as "description (patterns)". "All" keeps every file: on this platform "*.*"
 // would hide names without a dot, and a file named "fwhex" is a HEX file too.
-const UiText kImageFileFilter{"ImageFiles", QT_TRANSLATE_NOOP("ImageFiles", "Firmware files (*.hex *.bin);;All (*)")};
+const UiText kImageFileFilter{"ImageFiles",
+                              QT_TRANSLATE_NOOP("ImageFiles", "Firmware files (*.hex *.bin);;All (*)")};
 const UiText kSaveBinFilter{"ImageFiles", QT_TRANSLATE_NOOP("ImageFiles", "Binary files (*.bin)")};
 const UiText kSaveBinTitle{"ImageFiles", QT_TRANSLATE_NOOP("ImageFiles", "Enter a file name")};
 const QString kSaveBinSuffix = QStringLiteral("bin");
@@ -154,7 +155,8 @@ bool ImageFiles::ShowBin(const std::string& path, ImageLoad load) {
 }
 
 void ImageFiles::Refuse(const std::string& path, uint64_t imageSize) {
-  Log(FillIn(QCoreApplication::translate("ImageFiles", "File too large, not loaded: %1  %2 bytes, buffer %3 bytes"),
+  Log(FillIn(QCoreApplication::translate("ImageFiles",
+                                         "File too large, not loaded: %1  %2 bytes, buffer %3 bytes"),
              {path, std::to_string(imageSize), std::to_string(kImageBufferSize)}));
   // An empty view rather than the previous image: a following Write then stops at its empty
   // image instead of sending something that is not the file shown in edtFile.
@@ -174,7 +176,8 @@ void ImageFiles::BtnLoadFileClick() {
   }
   if (!LoadImageFile(*path)) return;
   const int size = document_.Size();
-  Log(FillIn(QCoreApplication::translate("ImageFiles", "Loaded file %1  %2 bytes"), {*path, std::to_string(size)}));
+  Log(FillIn(QCoreApplication::translate("ImageFiles", "Loaded file %1  %2 bytes"),
+             {*path, std::to_string(size)}));
   edtFlashSize_.setText(QString::number(size));
 }
 

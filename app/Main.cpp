@@ -134,8 +134,9 @@ void TForm1::BuildIspPage() {
 
   GroupBox4 = Place(new QGroupBox(TabSheet1), "GroupBox4", 24, 96, 721, 89);
   chkReload = CheckBox(GroupBox4, "chkReload", "Reload Hex", true, 28, 85);
-  chkReload->setToolTip(QCoreApplication::translate(
-      "Window", "Reload the file last written before each write, so that it need not be loaded again after each build"));
+  chkReload->setToolTip(QCoreApplication::translate("Window",
+                                                    "Reload the file last written before each write, so "
+                                                    "that it need not be loaded again after each build"));
   chkEraseFlash = CheckBox(GroupBox4, "chkEraseFlash", "Erase Flash", true, 120, 86);
   chkEncrypt = CheckBox(GroupBox4, "chkEncrypt", "encry", false, 230, 52);
   chkVerify = CheckBox(GroupBox4, "chkVerify", "Verify", true, 297, 57);
@@ -260,8 +261,9 @@ void TForm1::BindHandlers() {
 void TForm1::WatchDeviceChanges() {
   const auto& changes = settings_.backend.changes;
   if (!changes) {
-    AppendLog(FillIn(QCoreApplication::translate("Window", "Cannot watch for devices being plugged in or out: %1"),
-                     {settings_.backend.changesError}));
+    AppendLog(FillIn(
+        QCoreApplication::translate("Window", "Cannot watch for devices being plugged in or out: %1"),
+        {settings_.backend.changesError}));
     return;
   }
   deviceChanges_ = changes->Subscribe(
@@ -292,7 +294,8 @@ void TForm1::FormCreate() {
 void TForm1::RegisterHotKey() {
   // F9 does what a click on Write does, and nothing while Write is disabled.
   hotKey_ = std::make_unique<GlobalHotKey>(this, [this] { BtnAuto->click(); });
-  if (!hotKey_->Register()) AppendLog(FillIn(QCoreApplication::translate("Window", "Could not register the F9 hot key")));
+  if (!hotKey_->Register())
+    AppendLog(FillIn(QCoreApplication::translate("Window", "Could not register the F9 hot key")));
 }
 
 void TForm1::AppendVersionToCaption() {
@@ -400,7 +403,7 @@ void TForm1::TabSheet3Show() {
   const int pageRoom = TabSheet3->width() - (Image1->x() + Image1->width());
   const int shift = std::min(grow, std::max(0, pageRoom));
   StringGrid1->resize(StringGrid1->width() + grow, StringGrid1->height());
-  for (QWidget* beside : {static_cast<QWidget*>(Image1), static_cast<QWidget*>(LinkLabel1), static_cast<QWidget*>(Label1)})
+  for (QWidget* beside : std::initializer_list<QWidget*>{Image1, LinkLabel1, Label1})
     beside->move(beside->x() + shift, beside->y());
 }
 
