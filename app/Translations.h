@@ -12,7 +12,7 @@
 
 namespace quillet {
 
-// Loads the program's translation for the locale's language, if it has one.
+// Loads the program's translation for the locale's language, if it has one, and Qt's own.
 void InstallTranslations(QCoreApplication& app);
 
 // A user text kept in a constant: its English source, translated each time it is read, so that

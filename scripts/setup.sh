@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev                      # QtCore for the worker thread, Widgets and Test for the window
   qt6-l10n-tools qt6-tools-dev      # lupdate and lrelease, and CMake's qt_add_translations
+  qt6-translations-l10n             # Qt's own texts (dialog buttons) in Chinese
   gettext                           # msgfmt: the log's and quillet-cli's message catalogue
   locales                           # the Chinese and English locales the tests run under
   libudev-dev                       # hidraw device-change monitor

@@ -103,6 +103,7 @@ TEST_F(EnglishWindow, TheWindowsOwnTextsAreEnglish) {
   EXPECT_EQ(kSaveBinTitle.Text(), QStringLiteral("Enter a file name"));
   EXPECT_FALSE(HasCjk(form->chkReload->toolTip().toStdString()));
   EXPECT_FALSE(form->chkReload->toolTip().isEmpty());
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }
 
 }  // namespace

@@ -276,6 +276,12 @@ TEST_F(Window, TheAboutPageShowsThePinTableWhenFirstShown) {
   EXPECT_EQ(form->LinkLabel1->text(), QStringLiteral("Quillet Online Document"));
 }
 
+// Qt's own texts, the message box's and file dialog's buttons, follow the locale as the window's do
+// (scripts/setup.sh installs Qt's translations).
+TEST_F(Window, QtsOwnButtonsSpeakTheSameLanguage) {
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+}
+
 TEST_F(Window, TheAboutPageShowsEveryCellOfThePinTableWhole) {
   Open();
   EXPECT_THAT(CutPinGridCells(), IsEmpty());
