@@ -22,9 +22,10 @@ namespace quillet {
 
 // Qt writes a filter as "description (patterns)". "All" keeps every file: on this platform "*.*"
 // would hide names without a dot, and a file named "fwhex" is a HEX file too.
-const QString kImageFileFilter = QStringLiteral("烧写文件(*.hex *.bin);;All (*)");
-const QString kSaveBinFilter = QStringLiteral("二进制文件(*.bin)");
-const QString kSaveBinTitle = QStringLiteral("请输入文件名");
+const UiText kImageFileFilter{"ImageFiles",
+                              QT_TRANSLATE_NOOP("ImageFiles", "Firmware files (*.hex *.bin);;All (*)")};
+const UiText kSaveBinFilter{"ImageFiles", QT_TRANSLATE_NOOP("ImageFiles", "Binary files (*.bin)")};
+const UiText kSaveBinTitle{"ImageFiles", QT_TRANSLATE_NOOP("ImageFiles", "Enter a file name")};
 const QString kSaveBinSuffix = QStringLiteral("bin");
 
 namespace {
@@ -132,7 +133,8 @@ bool ImageFiles::ShowHex(const std::string& path, const ImageLoad& load) {
   if (result != CHex2Bin::kSuccess) {
     // The view below still takes the length the converter counted, but the operator must not
     // take a broken file (or a missing side file) for a good load.
-    Log("HEX转换：" + path + "  " + CHex2Bin::ResultMessage(result));
+    Log(FillIn(QCoreApplication::translate("ImageFiles", "HEX conversion: %1  %2"),
+               {path, CHex2Bin::ResultMessage(result)}));
   }
 
   QByteArray image(static_cast<qsizetype>(length), '\0');
@@ -153,8 +155,9 @@ bool ImageFiles::ShowBin(const std::string& path, ImageLoad load) {
 }
 
 void ImageFiles::Refuse(const std::string& path, uint64_t imageSize) {
-  Log("文件过大，未载入：" + path + "  " + std::to_string(imageSize) + " Bytes，缓冲区 " +
-      std::to_string(kImageBufferSize) + " Bytes");
+  Log(FillIn(QCoreApplication::translate("ImageFiles",
+                                         "File too large, not loaded: %1  %2 bytes, buffer %3 bytes"),
+             {path, std::to_string(imageSize), std::to_string(kImageBufferSize)}));
   // An empty view rather than the previous image: a following Write then stops at its empty
   // image instead of sending something that is not the file shown in edtFile.
   QBuffer empty;
@@ -173,7 +176,8 @@ void ImageFiles::BtnLoadFileClick() {
   }
   if (!LoadImageFile(*path)) return;
   const int size = document_.Size();
-  Log("载入文件" + *path + "  " + std::to_string(size) + " Bytes");
+  Log(FillIn(QCoreApplication::translate("ImageFiles", "Loaded file %1  %2 bytes"),
+             {*path, std::to_string(size)}));
   edtFlashSize_.setText(QString::number(size));
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Translations.h"
 #include "engine/AppendLog.h"
 #include "engine/Cpro.h"
 #include "hex/ImageFile.h"
@@ -33,9 +34,9 @@ class HexEditor;
 std::optional<int32_t> ParseFlashSize(const std::string& text);
 
 // The dialogs' filters and the save dialog's title and default extension.
-extern const QString kImageFileFilter;
-extern const QString kSaveBinFilter;
-extern const QString kSaveBinTitle;
+extern const UiText kImageFileFilter;
+extern const UiText kSaveBinFilter;
+extern const UiText kSaveBinTitle;
 extern const QString kSaveBinSuffix;
 
 // The first bytes of WriteImage that every LoadFile click erases (kErasedByte).

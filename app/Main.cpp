@@ -25,6 +25,7 @@
 #include "app/ErrorBox.h"
 #include "app/GlobalHotKey.h"
 #include "app/PinReference.h"
+#include "app/Translations.h"
 #include "widgets/HexDocument.h"
 #include "widgets/HexEditor.h"
 #include "widgets/LinkLabel.h"
@@ -133,8 +134,9 @@ void TForm1::BuildIspPage() {
 
   GroupBox4 = Place(new QGroupBox(TabSheet1), "GroupBox4", 24, 96, 721, 89);
   chkReload = CheckBox(GroupBox4, "chkReload", "Reload Hex", true, 28, 85);
-  chkReload->setToolTip(QStringLiteral(
-      "自动重新载入上一次使用的编程文件，不用再每次编译后手动按载入编程文件"));
+  chkReload->setToolTip(QCoreApplication::translate("Window",
+                                                    "Reload the file last written before each write, so "
+                                                    "that it need not be loaded again after each build"));
   chkEraseFlash = CheckBox(GroupBox4, "chkEraseFlash", "Erase Flash", true, 120, 86);
   chkEncrypt = CheckBox(GroupBox4, "chkEncrypt", "encry", false, 230, 52);
   chkVerify = CheckBox(GroupBox4, "chkVerify", "Verify", true, 297, 57);
@@ -259,7 +261,9 @@ void TForm1::BindHandlers() {
 void TForm1::WatchDeviceChanges() {
   const auto& changes = settings_.backend.changes;
   if (!changes) {
-    AppendLog("无法监视设备插拔：" + settings_.backend.changesError);
+    AppendLog(FillIn(
+        QCoreApplication::translate("Window", "Cannot watch for devices being plugged in or out: %1"),
+        {settings_.backend.changesError}));
     return;
   }
   deviceChanges_ = changes->Subscribe(
@@ -290,7 +294,8 @@ void TForm1::FormCreate() {
 void TForm1::RegisterHotKey() {
   // F9 does what a click on Write does, and nothing while Write is disabled.
   hotKey_ = std::make_unique<GlobalHotKey>(this, [this] { BtnAuto->click(); });
-  if (!hotKey_->Register()) AppendLog("热键注册失败");
+  if (!hotKey_->Register())
+    AppendLog(FillIn(QCoreApplication::translate("Window", "Could not register the F9 hot key")));
 }
 
 void TForm1::AppendVersionToCaption() {
@@ -389,6 +394,17 @@ uint32_t TForm1::ImageSize() const { return static_cast<uint32_t>(image_->Size()
 
 void TForm1::LoadImageFile(const std::string& path) { imageFiles_->LoadImageFile(path); }
 
-void TForm1::TabSheet3Show() { FillPinGrid(*StringGrid1); }
+void TForm1::TabSheet3Show() {
+  FillPinGrid(*StringGrid1);
+  // Where the font or the language makes the grid wider than planned, the picture and the
+  // addresses beside it move right to make room, as far as the page allows.
+  const int grow = FitPinGridColumns(*StringGrid1) - StringGrid1->width();
+  if (grow <= 0) return;
+  const int pageRoom = TabSheet3->width() - (Image1->x() + Image1->width());
+  const int shift = std::min(grow, std::max(0, pageRoom));
+  StringGrid1->resize(StringGrid1->width() + grow, StringGrid1->height());
+  for (QWidget* beside : std::initializer_list<QWidget*>{Image1, LinkLabel1, Label1})
+    beside->move(beside->x() + shift, beside->y());
+}
 
 }  // namespace quillet

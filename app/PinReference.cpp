@@ -2,18 +2,20 @@
 
 #include <QAbstractItemView>
 #include <QColor>
+#include <QCoreApplication>
 #include <QFont>
 #include <QHeaderView>
 #include <QPainter>
 #include <QTableWidget>
 #include <QTableWidgetItem>
+#include <algorithm>
 
 namespace quillet {
 namespace {
 
 // Connector pins 1 to 10 after the header; a signal on several chip pins lists them all.
 constexpr const char* kCells[kPinGridRows][kPinGridColumns] = {
-    {"", "引脚", "NRF24LE1_Q24", "NRF24LE1_Q32", "NRF24LE1_Q48", "NRF24LU1_Q32"},
+    {"", QT_TRANSLATE_NOOP("PinReference", "Pin"), "NRF24LE1_Q24", "NRF24LE1_Q32", "NRF24LE1_Q48", "NRF24LU1_Q32"},
     {"1", "VCC", "PIN2/7/18", "PIN2/9/24/27", "PIN3/13/36/39", "PIN1/3/9/19/24"},
     {"2", "VCC", "PIN2/7/18", "PIN2/9/24/27", "PIN3/13/36/39", "PIN1/3/9/19/24"},
     {"3", "RST", "PIN13", "PIN19", "PIN30", "PIN8"},
@@ -51,7 +53,7 @@ constexpr int kLabelGap = 14;       // from the outline to a signal name
 
 QString PinGridCell(int row, int column) {
   if (row < 0 || row >= kPinGridRows || column < 0 || column >= kPinGridColumns) return {};
-  return QString::fromUtf8(kCells[row][column]);
+  return QCoreApplication::translate("PinReference", kCells[row][column]);
 }
 
 void FillPinGrid(QTableWidget& grid) {
@@ -74,6 +76,17 @@ void FillPinGrid(QTableWidget& grid) {
   grid.horizontalHeader()->setMinimumSectionSize(1);
   grid.horizontalHeader()->setStretchLastSection(false);
   grid.horizontalHeader()->setFixedHeight(kPinGridRowHeight);
+}
+
+int FitPinGridColumns(QTableWidget& grid) {
+  QHeaderView& header = *grid.horizontalHeader();
+  for (int column = 0; column < grid.columnCount(); ++column) {
+    // QTableView hides its own size hint; the item view's is the same virtual function.
+    const int cells = static_cast<const QAbstractItemView&>(grid).sizeHintForColumn(column);
+    const int wanted = std::max(cells, header.sectionSizeHint(column));
+    if (wanted > grid.columnWidth(column)) grid.setColumnWidth(column, wanted);
+  }
+  return header.length() + 2 * grid.frameWidth();
 }
 
 ConnectorPinPlace ConnectorPinPlaceOf(int pin) {

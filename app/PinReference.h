@@ -24,6 +24,10 @@ QString PinGridCell(int row, int column);
 // nothing visible.
 void FillPinGrid(QTableWidget& grid);
 
+// Widens each column whose widest cell, in the grid's font and language, is wider than its planned
+// width. Returns the grid's width that shows all columns whole.
+int FitPinGridColumns(QTableWidget& grid);
+
 inline constexpr int kConnectorPictureWidth = 229;
 inline constexpr int kConnectorPictureHeight = 176;
 

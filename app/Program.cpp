@@ -12,6 +12,7 @@
 #include "sim/Backend.h"
 #include "app/Main.h"
 #include "app/ProgramOptions.h"
+#include "app/Translations.h"
 #include "app/Version.h"
 
 namespace {
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
   quillet::QuilletApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName(QStringLiteral("quillet"));
   QApplication::setApplicationVersion(QString::fromLatin1(quillet::kVersionText));
+  quillet::InstallTranslations(app);
 
   const QStringList arguments = QApplication::arguments();
   std::vector<std::string> args;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "app/Translations.h"
+
 namespace quillet {
 
 std::string VersionInfoURL(const std::string& host) {
@@ -26,7 +28,7 @@ void CUpdateQuery::QueryVersionInfo() {
   try {
     startRead_(VersionInfoURL(host_));
   } catch (...) {
-    if (appendLog_) appendLog_(kVersionQueryFailed);
+    if (appendLog_) appendLog_(FillIn(QCoreApplication::translate("UpdateQuery", kVersionQueryFailed)));
   }
 }
 

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include <QtGlobal>
+
 #include "app/Version.h"
 #include "engine/AppendLog.h"
 #include "net/HttpClient.h"
@@ -20,7 +22,8 @@ inline constexpr char kUpdateServiceHost[] = "update.quillet.example";
 inline constexpr char kVersionInfoPath[] = "/Upgrade/Info/n/tarnwick/json/1/version/";
 inline const std::string kUpdateAgent =
     "Quillet/" + std::to_string(kProgramVersion) + " (Linux; nRF24LE1/nRF24LU1 programmer)";
-inline constexpr char kVersionQueryFailed[] = "获取版本信息失败  ";
+inline constexpr char kVersionQueryFailed[] =
+    QT_TRANSLATE_NOOP("UpdateQuery", "Could not ask for the version information");
 
 // "http://", the host, the fixed path and the version number.
 std::string VersionInfoURL(const std::string& host);

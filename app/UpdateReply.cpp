@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "app/Translations.h"
 #include "app/UpdateQuery.h"
 
 namespace quillet {
@@ -109,8 +110,9 @@ void CUpdateReplyHandler::HttpInfoDone(TComponent*, const std::string&, int32_t 
     Log('\n' + TextOf(reply["des"]));
     if (*version <= kProgramVersion) return;
     const std::string downloadUrl = TextOf(reply["downloadurl"]);
-    Log("\n\n新版本：" + versionText + "\n下载地址：" + downloadUrl + "\n更新时间：" +
-        TextOf(reply["updatetime"]) + "\n更新内容\n" + TextOf(reply["updatecontent"]) + "\n\n");
+    Log(FillIn(QCoreApplication::translate("UpdateReply",
+                                           "\n\nNew version: %1\nDownload: %2\nReleased: %3\nWhat is new\n%4\n\n"),
+               {versionText, downloadUrl, TextOf(reply["updatetime"]), TextOf(reply["updatecontent"])}));
     if (reply.isMember("mustugrade")) {
       if (reply.isMember("msg") && hooks_.ShowMessage) hooks_.ShowMessage(TextOf(reply["msg"]));
       if (hooks_.ShellOpen) hooks_.ShellOpen(downloadUrl);

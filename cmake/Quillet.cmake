@@ -36,14 +36,16 @@ find_package(GTest QUIET)
 include(GoogleTest)
 
 # quillet_add_test(<layer>_<subject>_test SOURCES ... LIBS ... [TSAN] [TIMEOUT s] [LABELS ...]
-#                  [QT_MAIN core|widgets|window])
+#                  [QT_MAIN core|widgets|window] [LANGUAGE <locale>])
 # TSAN marks a test binary whose subject is threading; only those are built when QUILLET_TSAN_ONLY is on.
 # LABELS adds labels; "x11" marks tests that need an X display (scripts/test.sh runs them under Xvfb).
 # QT_MAIN runs the tests inside a Qt application (tests/support/QtTestMain.cpp): a QCoreApplication,
 # a QApplication, or the window's own; without it GoogleTest's own main runs them.
+# LANGUAGE runs the tests with their messages in that locale's language (e.g. zh_CN, for tests that
+# check the log's Chinese texts), whatever the caller's environment says.
 # Every test links the test support library (tests/support).
 function(quillet_add_test name)
-  cmake_parse_arguments(T "TSAN" "TIMEOUT;QT_MAIN" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "TSAN" "TIMEOUT;QT_MAIN;LANGUAGE" "SOURCES;LIBS;LABELS" ${ARGN})
   if(QUILLET_TSAN_ONLY AND NOT T_TSAN)
     return()
   endif()
@@ -69,8 +71,14 @@ function(quillet_add_test name)
   # Discovery flattens a list-valued property ("LABELS a tsan" would drop tsan), so the labels
   # are set by a script CTest runs once the discovered tests exist.
   set(label_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+  set(properties "LABELS \"${labels}\"")
+  if(T_LANGUAGE)
+    # LANGUAGE comes first for gettext and Qt alike; LC_ALL would override LC_MESSAGES.
+    string(APPEND properties " ENVIRONMENT_MODIFICATION \"LANGUAGE=set:${T_LANGUAGE}"
+           ";LC_ALL=unset:;LC_MESSAGES=set:${T_LANGUAGE}.UTF-8\"")
+  endif()
   file(WRITE ${label_script}
-    "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+    "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ${properties})\nendif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})
 endfunction()
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "programmer/IdentityCheck.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet::logtext {
 
@@ -15,8 +16,10 @@ struct Overloaded : F... {
 
 template <class... Args>
 std::string Format(const char* format, Args... args) {
-  char text[192];
-  std::snprintf(text, sizeof text, format, args...);
+  const int length = std::snprintf(nullptr, 0, format, args...);
+  if (length <= 0) return {};
+  std::string text(static_cast<size_t>(length), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, args...);
   return text;
 }
 
@@ -25,14 +28,17 @@ std::string Format(const char* format, Args... args) {
 std::vector<std::string> IdentityLines(const IdentityEvent& event) {
   const Identity id = ReadIdentity(event);
   std::vector<std::string> lines;
-  lines.push_back(Format("编程器通讯成功：固件类型%d 版本%d ", id.firmwareType, id.firmwareVersion));
+  lines.push_back(Format(Translate("Programmer answered: firmware type %d version %d"),
+                         id.firmwareType, id.firmwareVersion));
   if (!id.CheckPassed()) {
-    lines.push_back(Format("通信校验失败：上传值：%d 计算值：%d", id.checkWord, id.expectedWord));
+    lines.push_back(Format(Translate("Communication check failed: received %d, computed %d"),
+                           id.checkWord, id.expectedWord));
     const auto& r = event.request.bytes;
     lines.push_back(Format("%x %x %x", r[2], r[3], LoadU16(&r[4])));
   }
-  lines.emplace_back(id.chipConnected ? "芯片已连接！"
-                                      : "芯片未连接！请确认：连接正确/模块OK/线接触良好");
+  lines.emplace_back(
+      id.chipConnected ? Translate("Chip connected!")
+                       : Translate("Chip not connected! Check the wiring, the module and the contacts"));
   return lines;
 }
 
@@ -40,37 +46,67 @@ std::vector<std::string> LinesOf(const EngineEvent& event) {
   using Lines = std::vector<std::string>;
   return std::visit(
       Overloaded{
-          [](const ConnectEvent&) -> Lines { return {"连接编程器"}; },
-          [](const UnknownChipEvent&) -> Lines { return {"未知芯片类型！"}; },
+          [](const ConnectEvent&) -> Lines { return {Translate("Connecting to the programmer")}; },
+          [](const UnknownChipEvent&) -> Lines { return {Translate("Unknown chip type!")}; },
           [](const FailureReplyEvent& e) -> Lines {
-            return {Format("操作失败:%02X  %02X", e.reply, e.reply & OP_FAIL)};
+            return {Format(Translate("Operation failed: %02X  %02X"), e.reply, e.reply & OP_FAIL)};
           },
-          [](const UnknownReplyEvent&) -> Lines { return {"未知操作"}; },
+          [](const UnknownReplyEvent&) -> Lines { return {Translate("Unknown operation")}; },
           [](const IdentityEvent& e) -> Lines { return IdentityLines(e); },
-          [](const ReadStartEvent& e) -> Lines { return {Format("开始读FLASH...%u", e.size)}; },
+          [](const ReadStartEvent& e) -> Lines {
+            return {Format(Translate("Reading flash... %u"), e.size)};
+          },
           [](const ReadProgressEvent&) -> Lines { return {}; },
-          [](const WriteStartEvent&) -> Lines { return {"开始写FLASH"}; },
+          [](const WriteStartEvent&) -> Lines { return {Translate("Writing flash")}; },
           [](const WriteProgressEvent&) -> Lines { return {}; },
           [](const StreamStoppedEvent& e) -> Lines {
-            return {Format("写FLASH失败：第%lld个数据包（共%lld个）未被编程器接收",
-                           static_cast<long long>(e.report), static_cast<long long>(e.reports))};
+            return {Format(
+                Translate("Flash write failed: the programmer did not take packet %lld of %lld"),
+                static_cast<long long>(e.report), static_cast<long long>(e.reports))};
           },
           [](const VerifyEvent& e) -> Lines {
-            if (e.agree) return {"校验成功"};
-            return {"校验失败", Format("本地校验：%d 设备端校验：%d", e.local, e.device)};
+            if (e.agree) return {Translate("Verify passed")};
+            return {Translate("Verify failed"),
+                    Format(Translate("Local checksum: %d, device checksum: %d"), e.local, e.device)};
           },
       },
       event);
 }
 
 std::string ProgrammerOpened(const std::string& product, const std::string& serial) {
-  return "编程器已打开" + product + " " + serial;
+  return Format(Translate("Programmer opened: %s %s"), product.c_str(), serial.c_str());
 }
 
 std::string Timeout(int32_t received, uint32_t size) {
-  return Format("操作超时 %d  %u", received, size);
+  return Format(Translate("Operation timed out %d  %u"), received, size);
 }
 
-std::string ReadFinished(int32_t received) { return Format("读FLASH完毕,%d byte", received); }
+std::string ReadFinished(int32_t received) {
+  return Format(Translate("Flash read complete, %d bytes"), received);
+}
+
+std::string Text(Notice notice) {
+  switch (notice) {
+    case Notice::kHidOpened:
+      return Translate("HID device opened");
+    case Notice::kHidClosed:
+      return Translate("HID device closed");
+    case Notice::kHidError:
+      return Translate("HID device error");
+    case Notice::kReadStarted:
+      return Translate("Read flash");
+    case Notice::kWriteStarted:
+      return Translate("Write flash");
+    case Notice::kWriteFinished:
+      return Translate("Flash write complete");
+    case Notice::kFileNotExists:
+      return Translate("File does not exist!");
+    case Notice::kNoImage:
+      return Translate("Load a file to write first!");
+    case Notice::kImageTooLarge:
+      return Translate("The file is larger than the chip's flash!");
+  }
+  return {};
+}
 
 }  // namespace quillet::logtext

@@ -1,7 +1,8 @@
 #pragma once
 // Every activity-log text of the programmer layer, in one place: the lines the engine's events
-// become and the console's own lines. Nothing else in the Qt-free layers spells a log text, so a
-// second language replaces this one file's choices and nothing else.
+// become and the console's own lines. The texts are English and are looked up in the message
+// catalogue (programmer/po), so the user's locale picks the language: Chinese under a Chinese
+// locale, English otherwise. Nothing else in the Qt-free layers spells a log text.
 
 #include <cstdint>
 #include <string>
@@ -23,15 +24,26 @@ std::string ProgrammerOpened(const std::string& product, const std::string& seri
 std::string Timeout(int32_t received, uint32_t size);
 std::string ReadFinished(int32_t received);
 
+// The console's lines that take no arguments.
+enum class Notice {
+  kHidOpened,
+  kHidClosed,
+  kHidError,
+  kReadStarted,
+  kWriteStarted,
+  kWriteFinished,
+  kFileNotExists,
+  kNoImage,
+  kImageTooLarge,
+};
+inline constexpr Notice kNotices[] = {
+    Notice::kHidOpened,     Notice::kHidClosed,     Notice::kHidError,
+    Notice::kReadStarted,   Notice::kWriteStarted,  Notice::kWriteFinished,
+    Notice::kFileNotExists, Notice::kNoImage,       Notice::kImageTooLarge,
+};
+std::string Text(Notice notice);
+
+// A marker line that names the event itself, the same in every language.
 inline constexpr char kDeviceChange[] = "DeviceChange";
-inline constexpr char kHidOpened[] = "HID 设备已打开";
-inline constexpr char kHidClosed[] = "HID 设备已关闭 ";
-inline constexpr char kHidError[] = "HID 设备出错 ";
-inline constexpr char kReadStarted[] = "读FLASH";
-inline constexpr char kWriteStarted[] = "写FLASH";
-inline constexpr char kWriteFinished[] = "写FLASH完成";
-inline constexpr char kFileNotExists[] = "File Not Exists!";
-inline constexpr char kNoImage[] = "请载入烧录文件！";
-inline constexpr char kImageTooLarge[] = "烧录文件超过芯片容量！";
 
 }  // namespace quillet::logtext

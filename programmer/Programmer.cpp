@@ -158,12 +158,12 @@ std::optional<IdentityEvent> Programmer::LastIdentityReply() const {
 }
 
 void Programmer::OnOpen() {
-  Log(logtext::kHidOpened);
+  Log(logtext::Text(logtext::Notice::kHidOpened));
   ConnectionChanged();
 }
 
 void Programmer::OnClose() {
-  Log(logtext::kHidClosed);
+  Log(logtext::Text(logtext::Notice::kHidClosed));
   ConnectionChanged();
   // The watchdog goes on: it still reports how far a stream came.
   Finish([](const Pending&) { return true; },
@@ -175,7 +175,7 @@ void Programmer::OnFatalError(uint32_t detail) {
     std::lock_guard lock(mutex_);
     lastFatalError_ = detail;
   }
-  Log(logtext::kHidError);
+  Log(logtext::Text(logtext::Notice::kHidError));
   ConnectionChanged();
 }
 
@@ -250,7 +250,7 @@ void Programmer::Verify(std::vector<uint8_t> image, TaskFlags flags, Done done) 
 }
 
 void Programmer::StartRead(Operation operation, TaskFlags flags, std::vector<uint8_t> image, Done done) {
-  Log(logtext::kReadStarted);
+  Log(logtext::Text(logtext::Notice::kReadStarted));
   const uint32_t size = engine_.Chip().FlashSize;
   engine_.EditTask([&](ProgrammerTask& t) { FillTask(t, OP_READ, flags, size); });
   if (listener_.started) listener_.started(operation, size);
@@ -260,7 +260,7 @@ void Programmer::StartRead(Operation operation, TaskFlags flags, std::vector<uin
 }
 
 void Programmer::Write(TaskFlags flags, const ImageSource& image, Done done) {
-  Log(logtext::kWriteStarted);
+  Log(logtext::Text(logtext::Notice::kWriteStarted));
   const std::optional<uint32_t> size = image ? image() : std::nullopt;
   if (!size) {
     FinishNow(Operation::Write, done, failure::ImageRefused{failure::ImageRefused::Missing, 0, 0});
@@ -272,7 +272,7 @@ void Programmer::Write(TaskFlags flags, const ImageSource& image, Done done) {
   });
   const uint32_t capacity = engine_.Chip().FlashSize;
   if (*size == 0 || *size > capacity) {
-    Log(*size == 0 ? logtext::kNoImage : logtext::kImageTooLarge);
+    Log(logtext::Text(*size == 0 ? logtext::Notice::kNoImage : logtext::Notice::kImageTooLarge));
     const auto reason = *size == 0 ? failure::ImageRefused::Empty : failure::ImageRefused::TooLarge;
     FinishNow(Operation::Write, done, failure::ImageRefused{reason, *size, capacity});
     return;
@@ -404,7 +404,7 @@ void Programmer::OnWriteProgress(int32_t sent) {
       });
     return;
   }
-  Log(logtext::kWriteFinished);
+  Log(logtext::Text(logtext::Notice::kWriteFinished));
   bool awaitChecksum = false;
   {
     std::lock_guard lock(mutex_);

@@ -55,7 +55,7 @@ void ProgrammerConsole::Write(TaskFlags flags, bool reloadImage, const std::stri
     if (reloadImage) {
       std::error_code error;
       if (imagePath.empty() || !std::filesystem::is_regular_file(imagePath, error)) {
-        programmer_.AppendLog(logtext::kFileNotExists);
+        programmer_.AppendLog(logtext::Text(logtext::Notice::kFileNotExists));
         return std::nullopt;
       }
       view_.LoadImageFile(imagePath);

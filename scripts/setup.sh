@@ -7,6 +7,10 @@ packages=(
   clang libclang-rt-14-dev          # libFuzzer and the sanitizer runtimes for the fuzz targets
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev                      # QtCore for the worker thread, Widgets and Test for the window
+  qt6-l10n-tools qt6-tools-dev      # lupdate and lrelease, and CMake's qt_add_translations
+  qt6-translations-l10n             # Qt's own texts (dialog buttons) in Chinese
+  gettext                           # msgfmt: the log's and quillet-cli's message catalogue
+  locales                           # the Chinese and English locales the tests run under
   libudev-dev                       # hidraw device-change monitor
   libcurl4-openssl-dev              # HTTP transport of the update query
   libjsoncpp-dev                    # update reply parsing
@@ -27,9 +31,21 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo=sudo
 if ((${#missing[@]})); then
-  sudo=""
-  [[ $(id -u) -eq 0 ]] || sudo=sudo
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The tests speak both languages: they run under these locales, which a fresh machine lacks. Named
+# in /etc/locale.gen, so that the next locale-gen (the locales package runs it) keeps them.
+regenerate=
+for name in zh_CN en_US; do
+  if ! grep -qx "$name.UTF-8 UTF-8" /etc/locale.gen; then
+    $sudo sed -i "s/^# *\($name.UTF-8 UTF-8\)$/\1/" /etc/locale.gen
+    grep -qx "$name.UTF-8 UTF-8" /etc/locale.gen || echo "$name.UTF-8 UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+  fi
+  locale -a | grep -qix "$name.utf-\?8" || regenerate=yes
+done
+[[ -z $regenerate ]] || $sudo locale-gen

@@ -25,6 +25,7 @@
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"
 #include "sim/SimProgrammer.h"
+#include "tests/support/Language.h"
 #include "tests/support/Values.h"
 #include "widgets/HexEditor.h"
 
@@ -204,6 +205,8 @@ BENCHMARK(BM_WindowStartToFirstPaint)->UseRealTime()->Unit(benchmark::kMilliseco
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The rig waits for the log's Chinese lines, whatever the caller's locale.
+  const quillet::test::ScopedLanguage chinese("zh_CN");
   quillet::QuilletApplication app(argc, argv);
   quillet::SetErrorPresenter([](const QString& message) {
     std::fprintf(stderr, "error box: %s\n", message.toUtf8().constData());

@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QHeaderView>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTest>
 #include <memory>
 #include <string>
@@ -18,6 +22,7 @@
 #include "sim/SimHidModels.h"
 #include "sim/SimHidPlatform.h"
 #include "sim/SimProgrammer.h"
+#include "widgets/HexEditor.h"
 
 namespace quillet::test {
 
@@ -52,6 +57,43 @@ class WindowFixture : public ::testing::Test {
     settings.positionalArguments = std::move(positionalArguments);
     form = std::make_unique<TForm1>(std::move(settings));
     form->show();
+  }
+
+  // An image in both stores, as a file load leaves it.
+  void LoadImage(const std::vector<uint8_t>& image) {
+    form->Engine().EditWriteImage(
+        [&](uint8_t* buffer, size_t) { std::copy(image.begin(), image.end(), buffer); });
+    form->HexEditor->SetDataSize(static_cast<int>(image.size()));
+    form->HexEditor->WriteBuffer(image.data(), 0, static_cast<int>(image.size()));
+  }
+  void ChooseChip(const char* name) {
+    form->cbbDev->setCurrentIndex(form->cbbDev->findText(QLatin1String(name)));
+  }
+
+  // The About page's grid as shown, and each of its cells that the grid does not show whole: a
+  // column narrower than its widest cell, columns and rows beyond the grid's view, the picture
+  // over the grid or the picture beyond the page.
+  std::vector<std::string> CutPinGridCells() {
+    form->PageControl1->setCurrentWidget(form->TabSheet3);
+    QCoreApplication::processEvents();
+    const QTableWidget& grid = *form->StringGrid1;
+    std::vector<std::string> cut;
+    for (int column = 0; column < grid.columnCount(); ++column) {
+      const int wanted = std::max(static_cast<const QAbstractItemView&>(grid).sizeHintForColumn(column),
+                                  grid.horizontalHeader()->sectionSizeHint(column));
+      if (grid.columnWidth(column) < wanted)
+        cut.push_back("column " + std::to_string(column) + ": " + std::to_string(grid.columnWidth(column)) +
+                      " < " + std::to_string(wanted));
+    }
+    if (grid.horizontalHeader()->length() > grid.viewport()->width())
+      cut.push_back("columns " + std::to_string(grid.horizontalHeader()->length()) + " > view " +
+                    std::to_string(grid.viewport()->width()));
+    if (grid.verticalHeader()->length() > grid.viewport()->height())
+      cut.push_back("rows " + std::to_string(grid.verticalHeader()->length()) + " > view " +
+                    std::to_string(grid.viewport()->height()));
+    if (grid.geometry().right() >= form->Image1->x()) cut.push_back("the grid runs under the picture");
+    if (form->Image1->geometry().right() >= form->TabSheet3->width()) cut.push_back("the picture leaves the page");
+    return cut;
   }
 
   void ClearLog() {

@@ -35,19 +35,7 @@ using test::WindowFixture;
 const char kOpened[] = "编程器已打开nRF24LE1/LU1 Programmer SIM000001";
 const char kHotKeyRefused[] = "热键注册失败";
 
-class Window : public WindowFixture {
- protected:
-  // An image in both stores, as a file load leaves it.
-  void LoadImage(const std::vector<uint8_t>& image) {
-    form->Engine().EditWriteImage(
-        [&](uint8_t* buffer, size_t) { std::copy(image.begin(), image.end(), buffer); });
-    form->HexEditor->SetDataSize(static_cast<int>(image.size()));
-    form->HexEditor->WriteBuffer(image.data(), 0, static_cast<int>(image.size()));
-  }
-  void ChooseChip(const char* name) {
-    form->cbbDev->setCurrentIndex(form->cbbDev->findText(QLatin1String(name)));
-  }
-};
+class Window : public WindowFixture {};
 
 // ---- start-up -------------------------------------------------------------------------------
 
@@ -286,6 +274,17 @@ TEST_F(Window, TheAboutPageShowsThePinTableWhenFirstShown) {
   EXPECT_EQ(form->StringGrid1->horizontalHeaderItem(1)->text(), QStringLiteral("引脚"));
   EXPECT_FALSE(form->Image1->pixmap().isNull());
   EXPECT_EQ(form->LinkLabel1->text(), QStringLiteral("Quillet Online Document"));
+}
+
+// Qt's own texts, the message box's and file dialog's buttons, follow the locale as the window's do
+// (scripts/setup.sh installs Qt's translations).
+TEST_F(Window, QtsOwnButtonsSpeakTheSameLanguage) {
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+}
+
+TEST_F(Window, TheAboutPageShowsEveryCellOfThePinTableWhole) {
+  Open();
+  EXPECT_THAT(CutPinGridCells(), IsEmpty());
 }
 
 // ---- plug and unplug ------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "sim/SimHidModels.h"
 #include "tests/cli/CliRunner.h"
 #include "tests/support/FakeHidTree.h"
+#include "tests/support/Language.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Values.h"
 
@@ -329,6 +330,68 @@ INSTANTIATE_TEST_SUITE_P(
                       Fault{"ReadStalls", "stall-read=10", {"read", "-c", "le1", "-o", "out.bin"}, 4, "stopped answering"},
                       Fault{"WriteRefused", "write-reply=0x86", {"write", "-c", "le1", "fw.bin"}, 1, "0x86"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Under an English locale the log under -v is English from start to end. The binary's tests run
+// under a Chinese locale (tests/cli/CMakeLists.txt); an empty LANGUAGE leaves the choice to LC_ALL.
+RunSettings InEnglish(RunSettings s) {
+  s.env["LANGUAGE"] = "";
+  s.env["LC_ALL"] = "en_US.UTF-8";
+  return s;
+}
+
+struct EnglishCase {
+  const char* name;
+  const char* faults;
+  std::vector<std::string> args;
+  std::vector<std::string> lines;  // each shown whole, after its time stamp
+};
+void PrintTo(const EnglishCase& c, std::ostream* os) { *os << c.name; }
+class EnglishLogTest : public Cli, public ::testing::WithParamInterface<EnglishCase> {};
+
+TEST_P(EnglishLogTest, SpeaksEnglishUnderAnEnglishLocale) {
+  const EnglishCase& c = GetParam();
+  WriteBytes(dir / "fw.bin", RandomBytes(2000, 6));
+  std::vector<std::string> args = c.args;
+  args.insert(args.end(), {"-v", "--simulate"});
+  const CliRun r = RunCli(args, InEnglish(Sim(c.faults)));
+  for (const std::string& line : c.lines) EXPECT_THAT(r.err, HasSubstr("]  " + line + "\n")) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("]  HID device closed\n")) << r.err;
+  EXPECT_FALSE(HasCjk(r.err)) << r.err;
+  EXPECT_FALSE(HasCjk(r.out)) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, EnglishLogTest,
+    ::testing::Values(
+        EnglishCase{"Detect", "", {"detect"},
+                    {"HID device opened", "Programmer opened: nRF24LE1/LU1 Programmer SIM000001",
+                     "Connecting to the programmer", "Programmer answered: firmware type 3 version 12",
+                     "Chip connected!"}},
+        EnglishCase{"Read", "", {"read", "-c", "le1", "-o", "out.bin"},
+                    {"Read flash", "Reading flash... 16384", "Flash read complete, 16384 bytes"}},
+        EnglishCase{"Write", "", {"write", "-c", "le1", "fw.bin"},
+                    {"Write flash", "Writing flash", "Flash write complete", "Verify passed"}},
+        EnglishCase{"FailureReply", "read-reply=0x85", {"read", "-c", "le1", "-o", "out.bin"},
+                    {"Read flash", "Operation failed: 85  80"}},
+        EnglishCase{"Timeout", "stall-read=10", {"read", "-c", "le1", "-o", "out.bin"},
+                    {"Reading flash... 16384", "Operation timed out 640  16384"}},
+        EnglishCase{"NoChip", "no-chip", {"detect"},
+                    {"Chip not connected! Check the wiring, the module and the contacts"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Cli, AnUnplugIsLoggedInEnglishUnderAnEnglishLocale) {
+  WriteBytes(dir / "fw.bin", RandomBytes(2000, 6));
+  CliProcess p({"write", "--simulate", "-c", "le1", "fw.bin", "--watch", "-v"}, InEnglish(Sim()));
+  ASSERT_TRUE(p.WaitForStderr("watching"));
+  p.Signal(SIGUSR1);  // the simulated programmer unplugged
+  ASSERT_TRUE(p.WaitForStderr("the programmer is gone; waiting for it"));
+  ASSERT_TRUE(p.WaitForStderr("]  DeviceChange\n"));
+  p.Signal(SIGINT);
+  const CliRun end = p.Finish();
+  EXPECT_EQ(end.exit, 0) << end.err;
+  EXPECT_THAT(end.err, HasSubstr("]  HID device closed\n")) << end.err;
+  EXPECT_FALSE(HasCjk(end.err)) << end.err;
+}
 
 TEST_F(Cli, NoProgrammerIsExitThree) {
   fs::create_directories(dir / "sys/class/hidraw");

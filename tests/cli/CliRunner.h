@@ -31,7 +31,7 @@ struct CliRun {
 };
 
 struct RunSettings {
-  std::map<std::string, std::string> env;  // added to the caller's environment
+  std::map<std::string, std::string> env;  // added to the caller's environment, or replacing its own
   bool unprivileged = false;               // when the tests run as root: as user nobody
   std::string cwd;
 };
@@ -41,9 +41,14 @@ class CliProcess {
   CliProcess(const std::vector<std::string>& args, const RunSettings& settings = {}) {
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
+    // A variable of the settings replaces the caller's: a second one of the same name would be
+    // shadowed by the first.
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-      if (std::strncmp(*e, "QUILLET_", 8) != 0) env.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      if (entry.rfind("QUILLET_", 0) == 0 || settings.env.count(entry.substr(0, entry.find('=')))) continue;
+      env.push_back(entry);
+    }
     for (const auto& [k, v] : settings.env) env.push_back(k + "=" + v);
     std::vector<std::string> argv{QUILLET_CLI_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/Cpro.h"
+#include "tests/support/Language.h"
 
 namespace quillet {
 namespace {
@@ -86,6 +87,103 @@ TEST(ConsoleLines, TheEnginesFailureEventsBecomeTheirLines) {
   reply[0] = OP_WRITE;
   engine.HandleReport(reply, sizeof reply);
   EXPECT_THAT(lines, ElementsAre("操作失败:86  80", "开始写FLASH", "写FLASH失败：第1个数据包（共2个）未被编程器接收"));
+}
+
+// ---- both languages ------------------------------------------------------------------------
+
+// Every text the log can show, with arguments that reach every branch: what one language is
+// checked against the other with.
+std::vector<std::vector<std::string>> EveryText() {
+  const EngineEvent events[] = {
+      ConnectEvent{},
+      UnknownChipEvent{"nRF51"},
+      FailureReplyEvent{0x85},
+      UnknownReplyEvent{0x02},
+      ReadStartEvent{16384},
+      WriteStartEvent{100},
+      StreamStoppedEvent{3, 256},
+      VerifyEvent{true, 0x7A, 0x7A},
+      VerifyEvent{false, 122, 7},
+      Identity(1, 3, 12, 4),
+      Identity(0, 3, 12, 4),
+      Identity(1, 3, 12, 5),
+  };
+  std::vector<std::vector<std::string>> texts;
+  for (const EngineEvent& e : events) texts.push_back(logtext::LinesOf(e));
+  for (const logtext::Notice n : logtext::kNotices) texts.push_back({logtext::Text(n)});
+  texts.push_back({logtext::Timeout(1024, 16384)});
+  texts.push_back({logtext::ReadFinished(16384)});
+  texts.push_back({logtext::ProgrammerOpened("nRF24LE1/LU1 Programmer", "SIM000001")});
+  return texts;
+}
+
+std::vector<std::string> NumbersIn(const std::string& line) {
+  std::vector<std::string> numbers;
+  std::string digits;
+  for (const char c : line + ' ') {
+    if (c >= '0' && c <= '9') {
+      digits += c;
+    } else if (!digits.empty()) {
+      numbers.push_back(digits);
+      digits.clear();
+    }
+  }
+  return numbers;
+}
+
+TEST(BothLanguages, EveryTextExistsInEachWithTheSameNumbers) {
+  std::vector<std::vector<std::string>> english, chinese;
+  {
+    test::ScopedLanguage language("en_US");
+    english = EveryText();
+  }
+  {
+    test::ScopedLanguage language("zh_CN");
+    chinese = EveryText();
+  }
+  ASSERT_EQ(english.size(), chinese.size());
+  for (size_t i = 0; i < english.size(); ++i) {
+    ASSERT_EQ(english[i].size(), chinese[i].size()) << english[i][0];
+    for (size_t j = 0; j < english[i].size(); ++j) {
+      const std::string& en = english[i][j];
+      const std::string& zh = chinese[i][j];
+      EXPECT_FALSE(en.empty());
+      EXPECT_FALSE(test::HasCjk(en)) << en;
+      // A text the catalogue lacks shows the English one under Chinese; only the check failure's
+      // raw request line is nothing but numbers in both.
+      if (en != "2 2 4") {
+        EXPECT_NE(zh, en) << "not in the Chinese catalogue";
+      }
+      EXPECT_EQ(NumbersIn(zh), NumbersIn(en)) << zh << " / " << en;
+    }
+  }
+}
+
+TEST(BothLanguages, CjkIsToldFromOtherText) {
+  EXPECT_FALSE(test::HasCjk("Chip connected! 0x85 [12/11/2026 02:08:07 PM] \u2588 \u00e9"));
+  for (const char* cjk : {"芯", "！", "：", "（", "한"}) EXPECT_TRUE(test::HasCjk(std::string("a") + cjk)) << cjk;
+  EXPECT_TRUE(test::HasCjk("\xE8\xAF")) << "cut short";
+}
+
+TEST(BothLanguages, AnyOtherLocaleOrOneNotInstalledSpeaksEnglish) {
+  for (const char* other : {"de_DE", "C", "xx_YY"}) {
+    test::ScopedLanguage language(other);
+    EXPECT_EQ(logtext::LinesOf(ConnectEvent{}), std::vector<std::string>{"Connecting to the programmer"})
+        << other;
+    EXPECT_EQ(logtext::Timeout(1024, 16384), "Operation timed out 1024  16384") << other;
+  }
+}
+
+// LANGUAGE comes before LC_ALL, LC_MESSAGES and LANG, as for every gettext program, as long as
+// the locale is not plain C.
+TEST(BothLanguages, LanguageNamesTheLanguageBeforeTheLocale) {
+  test::ScopedLanguage language("en_US");
+  setenv("LANGUAGE", "zh_CN", 1);
+  test::ScopedLanguage::Reread();
+  EXPECT_EQ(logtext::ReadFinished(16384), "读FLASH完毕,16384 byte");
+  setenv("LANGUAGE", "", 1);
+  test::ScopedLanguage::Reread();
+  EXPECT_EQ(logtext::ReadFinished(16384), "Flash read complete, 16384 bytes");
 }
 
 }  // namespace

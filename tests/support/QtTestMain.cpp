@@ -1,9 +1,13 @@
 // GoogleTest entry for the tests that need a Qt application on the main thread. The target that
 // compiles it picks the application (tests/support/CMakeLists.txt): QCoreApplication by default,
-// QApplication for widgets, or the window's own application for the window's tests.
+// QApplication for widgets, or the window's own application for the window's tests. The window's
+// translations are installed in each, as in the program.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdlib>
+
+#include "app/Translations.h"
 
 #if defined(QUILLET_TEST_WINDOW_APPLICATION)
 #include "app/ErrorBox.h"
@@ -30,5 +34,11 @@ int main(int argc, char** argv) {
   for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
     unsetenv(name);
   TestApplication app(argc, argv);
+  quillet::InstallTranslations(app);  // as the program does
+  // The application took the whole locale from the environment. The system's own messages
+  // (strerror) go back to the C locale's, as in the tests without a Qt application, so that the
+  // tests that expect them read the same whichever language the program's texts are checked in;
+  // the program's texts choose their language from the environment, not from this setting.
+  std::setlocale(LC_MESSAGES, "C");
   return RUN_ALL_TESTS();
 }
