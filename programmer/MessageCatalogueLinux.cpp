@@ -4,6 +4,7 @@
 #include <locale.h>
 
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <system_error>
 
@@ -30,9 +31,12 @@ std::string CatalogueFolder() {
 
 // GNU gettext over the domain "quillet". The environment's locale is applied to this thread for
 // the lookup only: the program's own locale, which decides the system's messages and the number
-// formats, stays whatever the program set.
+// formats, stays whatever the program set. Lookups come from several readers at once; they are
+// taken one at a time, since the C library's locale and catalogue caches are not ours to share.
 
 const char* Translate(const char* english) {
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
   static const bool bound = [] {
     bindtextdomain(kDomain, CatalogueFolder().c_str());
     bind_textdomain_codeset(kDomain, "UTF-8");
