@@ -33,6 +33,14 @@
 #include "hid/Device.h"
 #include "hid/HidPlatform.h"
 
+// The format attribute's flavour: mingw's "printf" is Microsoft's, which lacks %zu, and clang knows
+// no "gnu_printf".
+#ifdef __MINGW32__
+#define QUILLET_PRINTF_FORMAT gnu_printf
+#else
+#define QUILLET_PRINTF_FORMAT printf
+#endif
+
 namespace quillet::hid {
 
 enum TDetailLevel { dlSimple, dlDetail, dlDebug };
@@ -140,7 +148,7 @@ class TBaseIO : public TComponent {
   // Every diagnostic line goes through here: printf-style, after the log prefix. Nothing is
   // formatted while no sink is bound.
   void WriteLog(TDetailLevel level, const char* format, ...) const
-      __attribute__((format(gnu_printf, 3, 4)));
+      __attribute__((format(QUILLET_PRINTF_FORMAT, 3, 4)));
 
  private:
   struct Connection;
