@@ -63,7 +63,7 @@ vp_stop() {
 # The close line of -v's log: never twice. A read ends when the reader has seen the device go and
 # posted its close, so exactly once there; a write whose report is refused by the vanished device
 # may end while the reader is still closing, and that late line is not printed.
-closes() { grep -c 'HID 设备已关闭' "$1"; }
+closes() { grep -c -E 'HID 设备已关闭|HID device closed' "$1"; }  # the close line in either language
 wait_for() {  # wait_for FILE PATTERN SECONDS
   i=0
   while [ $i -lt $(($3 * 10)) ]; do
