@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTableWidget>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -111,6 +112,18 @@ class WindowFixture : public ::testing::Test {
       out.push_back(line.remove(stamp).toStdString());
     }
     return out;
+  }
+  // The log without `line`, which must be there exactly once and after `after`. For the hot key's
+  // refusal: it is logged on the UI thread right after the connect request, while the reply's
+  // lines come from the reader thread, so only its place after the request is certain.
+  std::vector<std::string> MessagesWithout(const std::string& line, const std::string& after) {
+    std::vector<std::string> lines = Messages();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
+    const auto found = std::find(lines.begin(), lines.end(), line);
+    if (found == lines.end()) return lines;
+    EXPECT_LT(std::find(lines.begin(), lines.end(), after), found) << line << " before " << after;
+    lines.erase(found);
+    return lines;
   }
   bool Shown(const std::string& message) {
     const auto m = Messages();
