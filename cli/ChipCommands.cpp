@@ -3,8 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <memory>
 #include <filesystem>
+#include <memory>
 
 #include "cli/BackendSetUp.h"
 #include "cli/Commands.h"
