@@ -1,6 +1,7 @@
 #include "app/Main.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -22,10 +23,12 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/DesktopNotifications.h"
 #include "app/ErrorBox.h"
 #include "app/GlobalHotKey.h"
 #include "app/PinReference.h"
 #include "app/Translations.h"
+#include "programmer/LogText.h"
 #include "widgets/HexDocument.h"
 #include "widgets/HexEditor.h"
 #include "widgets/LinkLabel.h"
@@ -293,7 +296,7 @@ void TForm1::FormCreate() {
 
 void TForm1::RegisterHotKey() {
   // F9 does what a click on Write does, and nothing while Write is disabled.
-  hotKey_ = std::make_unique<GlobalHotKey>(this, [this] { BtnAuto->click(); });
+  hotKey_ = std::make_unique<GlobalHotKey>(this, [this] { HotKeyPressed(); });
   if (!hotKey_->Register())
     AppendLog(FillIn(QCoreApplication::translate("Window", "Could not register the F9 hot key")));
 }
@@ -332,8 +335,29 @@ void TForm1::btnDectClick() { console_->Detect(); }
 
 void TForm1::btnReadClick() { console_->Read(CheckedFlags()); }
 
+void TForm1::HotKeyPressed() {
+  hotKeyWrite_ = true;
+  BtnAuto->click();
+  hotKeyWrite_ = false;
+}
+
 void TForm1::WriteButtonClick() {
-  console_->Write(CheckedFlags(), chkReload->isChecked(), imageFiles_->ImagePath());
+  ProgrammerConsole::Done done;
+  if (hotKeyWrite_)
+    done = [this, file = std::filesystem::path(imageFiles_->ImagePath()).filename().string(),
+            start = std::chrono::steady_clock::now()](const OperationOutcome& o) { NotifyWriteEnded(o, file, start); };
+  console_->Write(CheckedFlags(), chkReload->isChecked(), imageFiles_->ImagePath(), std::move(done));
+}
+
+void TForm1::NotifyWriteEnded(const OperationOutcome& o, const std::string& file,
+                              std::chrono::steady_clock::time_point start) {
+  // The user who looks at the window sees the log; one who pressed F9 from elsewhere does not.
+  if (isActiveWindow()) return;
+  if (!notifier_)
+    notifier_ = std::make_unique<DesktopNotifier>(SessionBusNoticeSender(), [this](const std::string& line) { AppendLog(line); });
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  notifier_->Show(o.Ok() ? WriteSucceededNotice(file, ImageSize(), took, o.checksumAgrees.value_or(false))
+                         : WriteFailedNotice(file, logtext::FailureText(*o.failure)));
 }
 
 void TForm1::DeviceChangeReady() {

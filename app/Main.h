@@ -5,6 +5,7 @@
 // only wires.
 
 #include <QWidget>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include "hid/HidIO.h"
 #include "net/HttpClient.h"
 #include "programmer/ActivityLog.h"
+#include "programmer/DesktopNotice.h"
 #include "programmer/Programmer.h"
 #include "programmer/ProgrammerConsole.h"
 
@@ -55,6 +57,9 @@ class TForm1 : public QWidget, private ConsoleView {
   ~TForm1() override;
 
   void AppendLog(std::string_view message);
+  // What F9 does: a click on Write, whose end a desktop notification tells while the window is
+  // not the active one (the user pressed it from the editor).
+  void HotKeyPressed();
   void LoadImageFile(const std::string& path) override;
 
   CPro& Engine() { return programmer_->Engine(); }
@@ -124,6 +129,7 @@ class TForm1 : public QWidget, private ConsoleView {
   void btnDectClick();
   void btnReadClick();
   void WriteButtonClick();
+  void NotifyWriteEnded(const OperationOutcome& o, const std::string& file, std::chrono::steady_clock::time_point start);
   void RichEdit1DblClick();
   void TabSheet3Show();
   void DeviceChangeReady();
@@ -145,6 +151,8 @@ class TForm1 : public QWidget, private ConsoleView {
   std::unique_ptr<ProgrammerConsole> console_;
   std::unique_ptr<ImageFiles> imageFiles_;
   std::unique_ptr<GlobalHotKey> hotKey_;
+  bool hotKeyWrite_ = false;  // the Write being clicked is the hot key's
+  std::unique_ptr<DesktopNotifier> notifier_;  // from the first notification on
   hid::Subscription deviceChanges_;
   THttpClient HttpInfo;
   CUpdateQuery updateQuery_;

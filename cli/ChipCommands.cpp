@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 
 #include "cli/BackendSetUp.h"
 #include "cli/Commands.h"
+#include "cli/DesktopNotify.h"
 #include "cli/ImageIo.h"
 #include "cli/Output.h"
 #include "cli/Watch.h"
@@ -116,8 +118,9 @@ Outcome WriteOnce(const CliOptions& o, Output& out, OpenSession& p, const std::s
   return outcome;
 }
 
+// `notifier`: the desktop notification that tells how the write ended, if any.
 int WriteAndRecord(const CliOptions& o, Output& out, OpenSession& p, const std::string& file,
-                   const LoadedImage& image) {
+                   const LoadedImage& image, DesktopNotifier* notifier) {
   const auto start = SteadyClock::now();
   Json::Value record = NewRecord(Command::Write, o.chip);
   record["file"] = file;
@@ -133,7 +136,13 @@ int WriteAndRecord(const CliOptions& o, Output& out, OpenSession& p, const std::
     p.backend.SaveSimulatedFlash();  // the session stays open for the next write
   else
     p.End();
-  return Finish(out, record, outcome, start);
+  const int status = Finish(out, record, outcome, start);
+  if (notifier) {
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start);
+    notifier->Show(outcome.Ok() ? WriteSucceededNotice(file, image.bytes.size(), took, o.flags.verify || o.readback)
+                                : WriteFailedNotice(file, outcome.error));
+  }
+  return status;
 }
 
 }  // namespace
@@ -209,11 +218,14 @@ int RunWrite(const CliOptions& o, Output& out) {
     p.End();
     return Finish(out, record, opened, start);
   }
-  int status = WriteAndRecord(o, out, p, file, image);
+  const auto notifier = o.notify ? std::make_unique<DesktopNotifier>(SystemNoticeSender(),
+                                                                      [&out](const std::string& line) { out.Message(line); })
+                                 : nullptr;
+  int status = WriteAndRecord(o, out, p, file, image, notifier.get());
   if (!o.watch) return status;
-  return WatchAndWrite(o, out, p, signals.get(), status, [&] {
-    return WriteAndRecord(o, out, p, file, LoadImageFile(file, FlashSizeOf(o.chip), o.chip));
-  });
+  return WatchAndWrite(
+      o, out, p, signals.get(), status, [&] { return LoadImageFile(file, FlashSizeOf(o.chip), o.chip); },
+      [&](const LoadedImage& changed) { return WriteAndRecord(o, out, p, file, changed, notifier.get()); });
 }
 
 }  // namespace quillet::cli

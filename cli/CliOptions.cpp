@@ -67,6 +67,7 @@ std::string CheckApplicable(const CliOptions& o, const CommandEntry& c,
     if (!o.snapshotDir.empty()) return "--snapshot" + writeOnly;
     if (o.watch) return "--watch" + writeOnly;
   }
+  if (o.notify && !o.watch) return "--notify applies to write --watch";
   if (c.reach != Reach::OneProgrammer && (!o.serial.empty() || !o.device.empty()))
     return "--serial and --device do not apply to " + name;
   if (c.reach == Reach::FilesOnly && o.simulateFlashSize) return "--simulate does not apply to " + name;
@@ -189,6 +190,8 @@ CliOptions ParseCliOptions(const std::vector<std::string>& arguments) {
       o.readback = true;
     } else if (a == "--watch") {
       o.watch = true;
+    } else if (a == "--notify") {
+      o.notify = true;
     } else if (std::string why; station::TakeStationOption(arguments, i, o.station, why)) {
       if (!why.empty()) return fail(why);
     } else if (a == "-q" || a == "--quiet") {
@@ -255,6 +258,7 @@ Write options (defaults as the window's check boxes):
   --snapshot DIR           save the chip's content as a time-stamped .bin in DIR first
   --watch                  keep the programmer open and write again whenever FILE is
                            rewritten (also after a rename onto it); Ctrl-C ends it
+  --notify                 with --watch: a desktop notification as each write ends
 
 The programmer's checksum is an 8-bit XOR of the image: it cannot see two flipped bits
 in the same bit position (or any even number of them). --readback compares every byte.

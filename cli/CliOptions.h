@@ -34,6 +34,7 @@ struct CliOptions {
   bool readback = false;
   std::string snapshotDir;
   bool watch = false;
+  bool notify = false;  // a desktop notification when each watched write ends
   std::optional<uint32_t> simulateFlashSize;
   std::string serial;
   std::string device;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "cli/EventLoop.h"
@@ -13,14 +14,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A file is flashed once it has been closed or renamed into place and left alone this long.
-constexpr std::chrono::milliseconds kSettle{200};
+// A file is flashed once it has been closed or renamed into place and left alone this long: long
+// enough to take a burst of events (a save that truncates, writes, closes and renames) as one.
+constexpr std::chrono::milliseconds kCoalesce{20};
+// Loads of a file that keeps changing before watch mode waits for the writer's close instead.
+constexpr int kLoadTries = 8;
 
 class Watcher {
  public:
   // `signals` null: none are taken.
-  Watcher(const CliOptions& o, Output& out, OpenSession& p, SignalSource* signals, const std::function<int()>& write)
-      : o_(o), out_(out), p_(p), signals_(signals), write_(write), settle_(p.session->Loop()) {}
+  Watcher(const CliOptions& o, Output& out, OpenSession& p, SignalSource* signals, const ImageLoader& load,
+          const ImageWriter& write)
+      : o_(o), out_(out), p_(p), signals_(signals), load_(load), write_(write), settle_(p.session->Loop()) {}
 
   int Run(int firstStatus) {
     const std::string file = o_.arguments[0];
@@ -57,19 +62,27 @@ class Watcher {
       }
       if (!due_ || !connected || s.Identities() <= identitiesBefore) continue;
       due_ = false;
-      status = write_();
+      const uint64_t eventsBefore = events_;
+      const std::optional<LoadedImage> image = LoadUnchanged(load_);
+      // A writer that came back while the file was read: its close starts the next write.
+      loop.RunPosted();
+      if (!image || events_ != eventsBefore) continue;
+      status = write_(*image);
     }
     return status;
   }
 
  private:
   void OnFileEvent(FileEvent e) {
-    // Only a closed or renamed file counts; a write still going on only postpones it.
-    if (e == FileEvent::ClosedAfterWriting || e == FileEvent::RenamedIntoPlace) changed_ = true;
-    if (changed_) settle_.Start(kSettle, [this] {
-        changed_ = false;
-        due_ = true;
-      });
+    ++events_;
+    // Only a closed or renamed file counts. A write going on (a writer that closed and opened
+    // it again, too) holds everything back until its own close.
+    if (e == FileEvent::ClosedAfterWriting || e == FileEvent::RenamedIntoPlace) {
+      settle_.Start(kCoalesce, [this] { due_ = true; });
+    } else {
+      settle_.Stop();
+      due_ = false;
+    }
   }
 
   void OnSignal(ProcessSignal s) {
@@ -97,10 +110,11 @@ class Watcher {
   Output& out_;
   OpenSession& p_;
   SignalSource* signals_;
-  const std::function<int()>& write_;
+  const ImageLoader& load_;
+  const ImageWriter& write_;
   EventLoop::Timer settle_;
   std::string name_;
-  bool changed_ = false;
+  uint64_t events_ = 0;  // file events so far
   bool due_ = false;
   bool quit_ = false;
   std::string simulatedPath_;  // the detached device, while unplugged
@@ -108,9 +122,19 @@ class Watcher {
 
 }  // namespace
 
+std::optional<LoadedImage> LoadUnchanged(const ImageLoader& load) {
+  LoadedImage image = load();
+  for (int tries = 0; tries < kLoadTries; ++tries) {
+    LoadedImage again = load();
+    if (again.bytes == image.bytes && again.error == image.error) return again;
+    image = std::move(again);
+  }
+  return std::nullopt;
+}
+
 int WatchAndWrite(const CliOptions& o, Output& out, OpenSession& p, SignalSource* signals, int firstStatus,
-                  const std::function<int()>& write) {
-  Watcher watcher(o, out, p, signals, write);
+                  const ImageLoader& load, const ImageWriter& write) {
+  Watcher watcher(o, out, p, signals, load, write);
   return watcher.Run(firstStatus);
 }
 

@@ -14,13 +14,14 @@ struct Overloaded : F... {
   using F::operator()...;
 };
 
-template <class... Args>
-std::string Format(const char* format, Args... args) {
-  const int length = std::snprintf(nullptr, 0, format, args...);
-  if (length <= 0) return {};
-  std::string text(static_cast<size_t>(length), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : " ") + line;
   return text;
+}
+
+std::string CheckFailed(int received, int computed) {
+  return Format(Translate("Communication check failed: received %d, computed %d"), received, computed);
 }
 
 }  // namespace
@@ -31,8 +32,7 @@ std::vector<std::string> IdentityLines(const IdentityEvent& event) {
   lines.push_back(Format(Translate("Programmer answered: firmware type %d version %d"),
                          id.firmwareType, id.firmwareVersion));
   if (!id.CheckPassed()) {
-    lines.push_back(Format(Translate("Communication check failed: received %d, computed %d"),
-                           id.checkWord, id.expectedWord));
+    lines.push_back(CheckFailed(id.checkWord, id.expectedWord));
     const auto& r = event.request.bytes;
     lines.push_back(Format("%x %x %x", r[2], r[3], LoadU16(&r[4])));
   }
@@ -71,6 +71,33 @@ std::vector<std::string> LinesOf(const EngineEvent& event) {
           },
       },
       event);
+}
+
+std::string FailureText(const OperationFailure& failure) {
+  return std::visit(
+      Overloaded{
+          [](const failure::FailureReply& f) { return Joined(LinesOf(FailureReplyEvent{f.reply})); },
+          [](const failure::StreamStopped& f) { return Joined(LinesOf(StreamStoppedEvent{f.report, f.reports})); },
+          [](const failure::ChecksumMismatch& f) {
+            return Joined(LinesOf(VerifyEvent{false, f.local, f.device}));
+          },
+          [](const failure::ReadBackMismatch&) { return std::string(Translate("Verify failed")); },
+          [](const failure::NoChip&) {
+            return std::string(Translate("Chip not connected! Check the wiring, the module and the contacts"));
+          },
+          [](const failure::CheckWordMismatch& f) { return CheckFailed(f.received, f.expected); },
+          [](const failure::Timeout& f) { return Timeout(f.received, f.size); },
+          [](const failure::Removed&) { return Text(Notice::kHidClosed); },
+          [](const failure::PermissionRefused& f) { return f.message; },
+          [](const failure::OpenFailed& f) { return f.message; },
+          [](const failure::ImageRefused& f) {
+            return Text(f.reason == failure::ImageRefused::Missing ? Notice::kFileNotExists
+                        : f.reason == failure::ImageRefused::Empty ? Notice::kNoImage
+                                                                   : Notice::kImageTooLarge);
+          },
+          [](const failure::Replaced&) { return std::string(Translate("Another operation took its place")); },
+      },
+      failure);
 }
 
 std::string ProgrammerOpened(const std::string& product, const std::string& serial) {

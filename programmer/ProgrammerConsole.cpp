@@ -50,7 +50,7 @@ void ProgrammerConsole::Read(TaskFlags flags) {
   });
 }
 
-void ProgrammerConsole::Write(TaskFlags flags, bool reloadImage, const std::string& imagePath) {
+void ProgrammerConsole::Write(TaskFlags flags, bool reloadImage, const std::string& imagePath, Done done) {
   programmer_.Write(flags, [&]() -> std::optional<uint32_t> {
     if (reloadImage) {
       std::error_code error;
@@ -61,7 +61,7 @@ void ProgrammerConsole::Write(TaskFlags flags, bool reloadImage, const std::stri
       view_.LoadImageFile(imagePath);
     }
     return view_.ImageSize();
-  });
+  }, std::move(done));
 }
 
 void ProgrammerConsole::WatchdogTimerFired() { programmer_.WatchdogTimerFired(); }

@@ -48,7 +48,9 @@ class ProgrammerConsole {
   void SelectChip(const std::string& text, bool entrySelected);
   void Detect();
   void Read(TaskFlags flags);
-  void Write(TaskFlags flags, bool reloadImage, const std::string& imagePath);
+  using Done = Programmer::Done;
+  // `done` hears how the Write ended.
+  void Write(TaskFlags flags, bool reloadImage, const std::string& imagePath, Done done = {});
   void WatchdogTimerFired();
 
   // The connection's input, for tests.

@@ -14,6 +14,8 @@ packages=(
   libudev-dev                       # hidraw device-change monitor
   libcurl4-openssl-dev              # HTTP transport of the update query
   libjsoncpp-dev                    # update reply parsing
+  libsystemd-dev                    # sd-bus: quillet-cli's desktop notifications on the session bus
+  dbus-daemon                       # a private session bus for the notification tests
   srecord                           # srec_cat: the independent Intel HEX reference in the tests
   libxcb1-dev                       # the global F9 hot key (an X11 key grab)
   qt6-qpa-plugins                   # Qt's xcb platform, so the window runs on an X11 desktop

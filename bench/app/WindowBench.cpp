@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPlainTextEdit>
@@ -166,6 +167,36 @@ void BM_WindowWrite16KWithVerify(benchmark::State& state) {
   state.counters["max_ui_stall_ms"] = stall;
 }
 BENCHMARK(BM_WindowWrite16KWithVerify)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// F9 from the editor: the hot key clicks Write, which (Reload Hex on) loads the saved file again
+// and writes it with verify; the clock stops at the verified line. Against the link time of the
+// image (one report per millisecond for each 64 bytes).
+void F9ToVerified(benchmark::State& state, const std::string& path, double linkMs) {
+  Rig rig(16384);
+  rig.form->LoadImageFile(path);
+  rig.form->chkReload->setChecked(true);
+  for (auto _ : state) {
+    state.PauseTiming();
+    rig.form->RichEdit1->clear();
+    state.ResumeTiming();
+    rig.form->HotKeyPressed();
+    if (!rig.WaitForLine("校验成功")) state.SkipWithError("the write was not verified");
+  }
+  state.counters["link_ms"] = linkMs;
+}
+
+void BM_WindowF9ToVerifiedBlink(benchmark::State& state) {
+  F9ToVerified(state, QUILLET_SOURCE_DIR "/examples/blink/blink.hex", 3);
+}
+BENCHMARK(BM_WindowF9ToVerifiedBlink)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+void BM_WindowF9ToVerified16KiB(benchmark::State& state) {
+  const std::string path = QDir::temp().filePath("quillet-window-bench-16k.bin").toStdString();
+  const std::vector<uint8_t> image = test::RandomBytes(16384, 2);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 16384);
+  F9ToVerified(state, path, 256);
+}
+BENCHMARK(BM_WindowF9ToVerified16KiB)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 class FirstPaint : public QObject {
  public:

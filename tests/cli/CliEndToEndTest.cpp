@@ -581,5 +581,40 @@ TEST_F(Cli, WatchWritesAgainWhenTheFileIsReplacedNotWhileHalfWrittenAndAcrossARe
   EXPECT_EQ(std::count(end.out.begin(), end.out.end(), '\n'), 4) << "one record per write, no more";
 }
 
+// A writer that closes the file and opens it again to write the rest (as a linker that goes back
+// to patch its output): the part it closed first is never flashed, however long the rest takes.
+TEST_F(Cli, WatchWaitsForAWriterThatClosesAndReopensTheFile) {
+  const fs::path file = dir / "fw.bin";
+  const Bytes first = RandomBytes(1000, 21), second = RandomBytes(3000, 22);
+  WriteBytes(file, first);
+  CliProcess p({"write", "--simulate", "-c", "le1", "fw.bin", "--watch", "--json"}, Sim());
+  ASSERT_TRUE(p.NextLine()) << p.err;
+  ASSERT_TRUE(p.WaitForStderr("watching"));
+  {
+    std::FILE* f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(second.data(), 1, 1000, f);
+    std::fclose(f);
+    f = std::fopen(file.c_str(), "ab");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(second.data() + 1000, 1, 1000, f);
+    std::fflush(f);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::fwrite(second.data() + 2000, 1, 1000, f);
+    std::fclose(f);
+  }
+  const auto line = p.NextLine();
+  ASSERT_TRUE(line) << p.err;
+  const Json::Value record = ParseJson(*line);
+  EXPECT_EQ(record["exit"].asInt(), 0) << *line;
+  EXPECT_EQ(record["bytes"].asUInt64(), second.size()) << "the next write is the whole file";
+  const Bytes flash = Flash();
+  EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin()));
+  p.Signal(SIGINT);
+  const CliRun end = p.Finish();
+  EXPECT_EQ(end.exit, 0) << end.err;
+  EXPECT_EQ(std::count(end.out.begin(), end.out.end(), '\n'), 2) << "one record per write, no more";
+}
+
 }  // namespace
 }  // namespace quillet::test

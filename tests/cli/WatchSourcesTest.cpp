@@ -1,5 +1,6 @@
 // What watch mode stands on besides the event loop: the file watcher and the signal source of
-// this platform, delivering through the loop's Post.
+// this platform, delivering through the loop's Post; and the load that reads a file until it holds
+// still.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,12 +10,14 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "cli/EventLoop.h"
 #include "cli/FileWatcher.h"
 #include "cli/SignalSource.h"
+#include "cli/Watch.h"
 #include "tests/support/PostedCalls.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
@@ -122,6 +125,29 @@ TEST(SignalSource, QuitAndPlugToggleArriveInOrderOnTheLoop) {
   ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
   loop.RunUntil([&] { return seen.size() == 3; });
   EXPECT_THAT(seen, ElementsAre(ProcessSignal::TogglePlug, ProcessSignal::Quit, ProcessSignal::Quit));
+}
+
+// A file rewritten while watch mode reads it: each load below sees what the file held then. What
+// reaches the chip is a version read twice in a row, never a load taken mid-change.
+TEST(LoadUnchanged, ReadsAgainUntilTwoLoadsAgreeAndGivesUpOnAFileThatKeepsChanging) {
+  const auto loads = [](std::vector<std::vector<uint8_t>> seen) {
+    auto next = std::make_shared<size_t>(0);
+    return [seen, next] { return LoadedImage{seen[std::min((*next)++, seen.size() - 1)], {}}; };
+  };
+  const auto whole = LoadUnchanged(loads({{1, 2}, {1, 2, 3}, {1, 2, 3, 4}, {1, 2, 3, 4}}));
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->bytes, (std::vector<uint8_t>{1, 2, 3, 4}));
+
+  std::vector<std::vector<uint8_t>> growing;
+  for (uint8_t n = 1; n < 40; ++n) growing.emplace_back(n, n);
+  EXPECT_FALSE(LoadUnchanged(loads(growing)));
+
+  // A file that cannot be loaded, the same way twice, is an answer too: its error is reported.
+  int calls = 0;
+  const auto refused = LoadUnchanged([&] { return ++calls, LoadedImage{{}, "fw.bin: not an image"}; });
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->error, "fw.bin: not an image");
+  EXPECT_EQ(calls, 2);
 }
 
 }  // namespace
