@@ -60,7 +60,6 @@ class SimBench {
     std::vector<std::vector<uint8_t>> takenOff;
   };
   sim::SimHidDeviceConfig Device(int i) const;
-  std::vector<uint8_t> FactoryFlash();
 
   Options options_;
   HidBackend backend_;
