@@ -3,6 +3,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "engine/Wire.h"
+
 namespace quillet::sim {
 
 std::vector<uint8_t> FactoryFlash(uint32_t size, uint32_t seed) {
@@ -93,6 +95,7 @@ bool BoardControl::Command(std::string_view line) {
     model_.SetFlash(flash);
     model_.SetChipConnected(true);
     seated_ = true;
+    asked_ = 0;
     say_("seated board " + std::to_string(++boards_));
   } else if (command == "remove") {
     if (!seated_) {
@@ -101,6 +104,7 @@ bool BoardControl::Command(std::string_view line) {
     }
     model_.SetChipConnected(false);
     seated_ = false;
+    asked_ = 0;
     std::string saved;
     if (!file.empty()) {
       const std::vector<uint8_t> flash = model_.Flash();
@@ -124,12 +128,15 @@ bool BoardControl::Command(std::string_view line) {
   return true;
 }
 
-void BoardControl::AfterOutput() {
+void BoardControl::AfterOutput(const uint8_t* report, size_t length) {
   const bool writing = model_.PendingImageReports() > 0;
-  if (writing == writing_) return;
-  writing_ = writing;
-  say_(writing ? "write started on board " + std::to_string(boards_)
-               : "write stream ended on board " + std::to_string(boards_));
+  if (writing != writing_) {
+    writing_ = writing;
+    say_(writing ? "write started on board " + std::to_string(boards_)
+                 : "write stream ended on board " + std::to_string(boards_));
+  }
+  if (!writing && length > 1 && report[1] == OP_CONNECT && ++asked_ == 2)
+    say_("asked twice since board " + std::to_string(boards_) + (seated_ ? " was seated" : " was removed"));
 }
 
 void LineSplitter::Feed(std::string_view bytes, const std::function<void(std::string_view)>& line) {

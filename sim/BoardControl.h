@@ -25,9 +25,11 @@ class BoardControl {
 
   // Carries out one command line; false when it asks for the cable to be pulled.
   bool Command(std::string_view line);
-  // Called after each output report the model took: tells when a write's image stream begins and
-  // when it has all been taken.
-  void AfterOutput();
+  // Called after each output report the model took (report ID byte first): tells when a write's
+  // image stream begins and when it has all been taken, and when the host has asked twice whether
+  // a chip is on the connector since a board was seated or removed (a station takes two answers
+  // in a row for a change; a script waits for this line before it changes the connector again).
+  void AfterOutput(const uint8_t* report, size_t length);
 
   bool Seated() const { return seated_; }
   int Boards() const { return boards_; }
@@ -43,6 +45,7 @@ class BoardControl {
   bool seated_;
   int boards_;
   bool writing_ = false;
+  int asked_ = 0;  // identity requests since the connector last changed
 };
 
 // Splits what a stream descriptor delivers, in pieces of any size, into lines. A line longer than

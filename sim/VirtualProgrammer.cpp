@@ -107,9 +107,11 @@ Ending:
 Boards from outside:
   --control FIFO             read board commands from FIFO (made when missing), one a line,
                              e.g. echo seat >FIFO; each is answered with a line on stdout,
-                             and writes are told there ("write started on board N", "write
-                             stream ended on board N"). Start with --no-chip for an empty
-                             connector. The commands:
+                             and so are writes ("write started on board N", "write stream
+                             ended on board N") and the host's second identity request since
+                             the connector changed ("asked twice since board N was seated"
+                             or "... removed": a station has then seen the change). Start
+                             with --no-chip for an empty connector. The commands:
 )" + std::string(BoardControl::Help()) + R"(Other ways:
   --gadget NODE              serve a USB gadget HID function's node (/dev/hidg0) instead of
                              /dev/uhid; the gadget's IDs and serial are set up in configfs
@@ -289,7 +291,7 @@ bool UhidService::Handle(const UhidMessage& m) {
         }
       }
       model_.HandleOutputReport(m.data.data(), m.data.size());
-      if (hooks_.afterOutput) hooks_.afterOutput();
+      if (hooks_.afterOutput) hooks_.afterOutput(m.data.data(), m.data.size());
       break;
     case UhidMessage::GetReport:
       ++stats_.reportRequests;
@@ -472,7 +474,7 @@ UhidService::End GadgetService::Run(int stopFd) {
             hooks_.log)
           hooks_.log("output report of " + std::to_string(n) + " bytes on the bus");
         model_.HandleOutputReport(buffer, static_cast<size_t>(n) + 1);
-        if (hooks_.afterOutput) hooks_.afterOutput();
+        if (hooks_.afterOutput) hooks_.afterOutput(buffer, static_cast<size_t>(n) + 1);
         if (UnplugDue(options_, stats_)) return End::Unplugged;
       }
     } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {

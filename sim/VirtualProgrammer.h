@@ -66,10 +66,10 @@ class UhidService {
     std::function<void(const std::string& line)> log;  // diagnostics
     // Commands from outside: a descriptor watched besides the device's (-1: none); `onControl`
     // runs when it is readable and says whether the device stays (false: pull the cable), and
-    // `afterOutput` after each output report the model took.
+    // `afterOutput` after each output report the model took (report ID byte first).
     int controlFd = -1;
     std::function<bool()> onControl;
-    std::function<void()> afterOutput;
+    std::function<void(const uint8_t* report, size_t length)> afterOutput;
   };
 
   UhidService(int uhidFd, SimProgrammer& model, const VirtualProgrammerOptions& options, Hooks hooks);

@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     }
     hooks.controlFd = control;
     hooks.onControl = [&] { return ServeControl(control, commands, board); };
-    hooks.afterOutput = [&board] { board.AfterOutput(); };
+    hooks.afterOutput = [&board](const uint8_t* report, size_t length) { board.AfterOutput(report, length); };
   }
 
   const std::string path = o.gadget.empty() ? "/dev/uhid" : o.gadget;

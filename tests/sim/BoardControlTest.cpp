@@ -26,12 +26,15 @@ class BoardControlTest : public ::testing::Test {
                                               [this](const std::string& line) { said_.push_back(line); });
     return *control_;
   }
-  // What the identity reply says about the connector.
+  // What the identity reply says about the connector (replies queued before it are passed over).
   bool ChipSeen() {
     const uint8_t connect[] = {0, 0x01, 0x00, 0x02, 0x02, 0x04, 0x00};
     model_->HandleOutputReport(connect, sizeof connect);
+    control_->AfterOutput(connect, sizeof connect);
     SimProgrammer::Report r{};
-    EXPECT_TRUE(model_->TakeInputReport(r));
+    while (model_->TakeInputReport(r) && r[1] != OP_CONNECT) {
+    }
+    EXPECT_EQ(r[1], OP_CONNECT);
     return r[2] == 1;
   }
   // A 16 KiB write with erase and verify of `image`, its stream told to the control report by report.
@@ -42,7 +45,7 @@ class BoardControlTest : public ::testing::Test {
     auto send = [this](const uint8_t* bytes, size_t n) {
       const auto report = FrameOutputReport(bytes, n);
       model_->HandleOutputReport(report.data(), report.size());
-      control_->AfterOutput();
+      control_->AfterOutput(report.data(), report.size());
     };
     send(t.bytes.data(), t.bytes.size());
     for (size_t at = 0; at < image.size(); at += kPayloadSize) send(&image[at], kPayloadSize);
@@ -147,6 +150,25 @@ TEST_F(BoardControlTest, AHungWriteTakesTheImageAndNeverAnswersUntilToldTo) {
   EXPECT_THAT(said_, ElementsAre("writes hang", "write started on board 1", "write stream ended on board 1",
                                  "writes answer", "write started on board 1", "write stream ended on board 1",
                                  "unplugging"));
+}
+
+// A station counts a board seated or removed after two identity answers in a row: the second
+// request since each change is told, once, so a script knows the change was seen.
+TEST_F(BoardControlTest, TheHostsSecondIdentityRequestSinceAChangeIsTold) {
+  BoardControl& c = Control();
+  ChipSeen();
+  ChipSeen();
+  c.Command("seat");
+  EXPECT_TRUE(ChipSeen());
+  Write(test::RandomBytes(kFlash16K, 6));  // its task and image reports are no identity requests
+  EXPECT_TRUE(ChipSeen());
+  EXPECT_TRUE(ChipSeen());
+  c.Command("remove");
+  EXPECT_FALSE(ChipSeen());
+  EXPECT_FALSE(ChipSeen());
+  EXPECT_THAT(said_, ElementsAre("asked twice since board 0 was removed", "seated board 1", "write started on board 1",
+                                 "write stream ended on board 1", "asked twice since board 1 was seated",
+                                 "removed board 1", "asked twice since board 1 was removed"));
 }
 
 TEST(LineSplitter, LinesInPiecesOfAnySizeAndOverlongOnesCut) {

@@ -735,7 +735,7 @@ TEST_F(UhidServiceTest, BoardCommandsFromTheControlFifo) {
   UhidService::Hooks hooks;
   hooks.controlFd = control;
   hooks.onControl = [&] { return ServeControl(control, lines, board); };
-  hooks.afterOutput = [&board] { board.AfterOutput(); };
+  hooks.afterOutput = [&board](const uint8_t* report, size_t length) { board.AfterOutput(report, length); };
   UhidService service(device_, model, o, hooks);
   Start(service);
   ASSERT_EQ(Receive().type, static_cast<uint32_t>(UHID_CREATE2));
