@@ -50,7 +50,7 @@ double MeanBoardSeconds(int slots) {
     ++boards;
   };
   Station st(bench.Backend(), setUp, *j.file, j.scan, events);
-  st.Every(5ms, [&] { bench.Tend(SimBench::Clock::now(), [&](const std::string& s) { return st.StateOf(s); }); });
+  st.Every(5ms, [&] { bench.Tend(SimBench::Clock::now(), [&](const std::string& s, const std::string& n) { return st.StateOf(s, n); }); });
   st.Run();
   fs::remove(journal);
   return boards ? seconds / boards : 0;

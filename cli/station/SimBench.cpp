@@ -46,11 +46,10 @@ void SimBench::Plug(int i) {
   if (p.path.empty()) p.path = backend_.simulator->Attach(Device(i));
 }
 
-void SimBench::Tend(Clock::time_point now,
-                    const std::function<std::optional<SlotMachine::State>(const std::string&)>& state) {
+void SimBench::Tend(Clock::time_point now, const SlotState& state) {
   for (int i = 0; i < Size(); ++i) {
     Position& p = positions_[static_cast<size_t>(i)];
-    const auto s = state(Serial(i));
+    const auto s = state(Serial(i), p.path);
     const bool done = s == SlotMachine::State::Flashed || s == SlotMachine::State::Held;
     // A finished board waits to be taken off; an empty connector, for its slot to have seen it
     // empty (so the slot's next Flashed is about the next board).

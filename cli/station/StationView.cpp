@@ -67,7 +67,7 @@ std::vector<std::string> DashboardLines(const std::vector<SlotView>& slots, cons
 }
 
 std::string BoardLine(const JournalRecord& r) {
-  std::string line = SlotName(r.slotSerial, r.slotNode) + ": board " + std::to_string(r.board);
+  std::string line = SlotName(r.slotSerial, r.slotNode, r.slotShared) + ": board " + std::to_string(r.board);
   if (r.serial) line += ", serial " + std::to_string(*r.serial) + (r.reflash ? " (kept)" : "");
   line += ": " + std::string(ResultName(r.result));
   if (!r.phase.empty()) line += " in " + r.phase;
@@ -81,7 +81,7 @@ Json::Value BoardJson(const JournalRecord& r) {
   Json::Value v(Json::objectValue);
   v["operation"] = "station";
   v["board"] = Json::UInt64(r.board);
-  v["slot"] = SlotName(r.slotSerial, r.slotNode);
+  v["slot"] = SlotName(r.slotSerial, r.slotNode, r.slotShared);
   v["node"] = r.slotNode;
   v["chip"] = r.chip;
   v["image_sha256"] = r.imageSha256;
