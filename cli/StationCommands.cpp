@@ -99,7 +99,7 @@ int RunStation(const CliOptions& o, Output& out) {
   if (benchSize) {
     SimBench::Options options;
     options.size = benchSize;
-    options.flashSize = so.benchSize ? so.benchFlashSize : *o.simulateFlashSize;
+    options.flashSize = !so.benchSize ? *o.simulateFlashSize : so.benchFlashSize ? so.benchFlashSize : chipSize;
     bench = std::make_unique<SimBench>(options);
     backend = bench->Backend();
   } else {
