@@ -99,7 +99,7 @@ int RunStation(const CliOptions& o, Output& out) {
   if (benchSize) {
     SimBench::Options options;
     options.size = benchSize;
-    options.flashSize = so.benchSize ? so.benchFlashSize : *o.simulateFlashSize;
+    options.flashSize = !so.benchSize ? *o.simulateFlashSize : so.benchFlashSize ? so.benchFlashSize : chipSize;
     bench = std::make_unique<SimBench>(options);
     backend = bench->Backend();
   } else {
@@ -148,7 +148,7 @@ int RunStation(const CliOptions& o, Output& out) {
     });
   if (bench)
     st.Every(std::chrono::milliseconds(50), [&] {
-      bench->Tend(SimBench::Clock::now(), [&](const std::string& serial) { return st.StateOf(serial); });
+      bench->Tend(SimBench::Clock::now(), [&](const std::string& serial, const std::string& node) { return st.StateOf(serial, node); });
     });
   auto draw = [&] {
     board.Draw(DashboardLines(st.Slots(), {st.Elapsed().count(), st.NumbersUsed(), journalPath}, true));

@@ -245,6 +245,125 @@ else
   skip "USB gadget: the kernel package has no dummy_hcd or gadget HID function"
 fi
 
+# ---- The production station over three virtual programmers -----------------------------------
+# Boards are seated and removed through each one's control FIFO; every board taken off is saved
+# as /tmp/boards/TAG-K.bin, so each passed board's flash can be checked against its number.
+ctl() { tag=$1; shift; echo "$*" >/tmp/$tag.ctl; }
+lines() { grep -c -- "$2" "$1" 2>/dev/null; }
+wait_lines() {  # wait_lines FILE PATTERN COUNT SECONDS
+  i=0
+  while [ $i -lt $(($4 * 10)) ]; do
+    [ "$(lines "$1" "$2")" -ge "$3" ] && return 0
+    sleep 0.1; i=$((i + 1))
+  done
+  return 1
+}
+seat() { for t in "$@"; do ctl $t seat; done; }
+remove() {  # remove TAG...: each board taken off and saved, and the station's having seen it
+  for t in "$@"; do
+    n=$(ls /tmp/boards | grep -c "^$t-")
+    ctl $t remove /tmp/boards/$t-$n.bin
+    wait_lines /tmp/$t.out '^removed board' $((n + 1)) 10 || note "$t: the board was not taken off"
+  done
+  for t in "$@"; do
+    k=$(sed -n 's/^removed board \([0-9]*\).*/\1/p' /tmp/$t.out | tail -n 1)
+    wait_lines /tmp/$t.out "^asked twice since board $k was removed" 1 10 || note "$t: board $k's removal not seen"
+  done
+}
+station_start() {  # station_start OUT: its plain lines in /tmp/OUT.err
+  quillet-cli station -c NRF24LU1_16K /tmp/image8k.bin --journal /tmp/station.jsonl --serial-at 0x3FFC \
+    --serial-start 1000 --programmers ST1,ST2,ST3 >/tmp/$1.out 2>/tmp/$1.err &
+  STATION=$!
+}
+# board_image N FILE: what a 16 KiB chip holds after the 8 KiB image with serial number N (4 bytes,
+# little-endian, at the last address).
+board_image() {
+  { cat /tmp/image8k.bin; head -c 8188 /data/ff32k.bin; } >$2
+  n=$1
+  for k in 1 2 3 4; do printf "\\$(printf %o $((n & 255)))" >>$2; n=$((n >> 8)); done
+}
+station_t0=$(cut -d" " -f1 /proc/uptime)
+failed_before=$failed
+mkdir -p /tmp/boards
+head -c 8192 /data/image16k.bin >/tmp/image8k.bin  # half a 16 KiB chip: each board takes less time
+ok=yes
+for t in ST1 ST2 ST3; do
+  vp_start $t --serial $t --no-chip --control /tmp/$t.ctl || ok=no
+done
+if [ $ok = yes ]; then
+  station_start station1
+  wait_lines /tmp/station1.err ': programmer ready at' 3 20
+  check "station: three programmers, three slots" "$(cat /tmp/station1.err)" \
+    sh -c "[ $(lines /tmp/station1.err ': programmer ready at') = 3 ]"
+  # A board on each, flashed at once; ST2's cable is pulled in the middle of its write (the image
+  # taken, the verify not yet answered): that board fails on its slot, the other two pass.
+  ctl ST2 hang
+  seat ST1 ST2 ST3
+  wait_lines /tmp/ST2.out '^write stream ended on board 1' 1 20
+  ctl ST2 unplug
+  wait_lines /tmp/station1.err ': pass (' 2 30
+  wait_lines /tmp/station1.err '^ST2: board .*: fail' 1 20
+  check "station: of three boards flashed at once, the one whose programmer is unplugged mid-write fails alone" \
+    "$(tail -n 6 /tmp/station1.err)" \
+    sh -c "[ $(lines /tmp/station1.err ': pass (') = 2 ] && grep -q '^ST2: board [0-9]*, serial [0-9]*: fail in write' /tmp/station1.err &&
+           grep -q '^ST2: programmer gone' /tmp/station1.err"
+  remove ST1 ST3
+  vp_wait ST2
+  if [ -S /run/udev/control ]; then
+    vp_start ST2b --serial ST2 --no-chip --control /tmp/ST2b.ctl
+    wait_lines /tmp/station1.err '^ST2: programmer ready at' 2 20
+    check "station: the replugged programmer takes its slot back" "$(tail -n 3 /tmp/station1.err)" \
+      sh -c "[ $(lines /tmp/station1.err '^ST2: programmer ready at') = 2 ]"
+  else
+    skip "station: replug (no udevd to tell the station)"
+  fi
+  # The station killed while ST3 writes a board; started again, it records that board
+  # interrupted, and flashes it again (still seated) with a new number.
+  ctl ST3 hang
+  seat ST3
+  wait_lines /tmp/ST3.out '^write stream ended on board 2' 1 20
+  kill -KILL $STATION
+  wait $STATION 2>/dev/null
+  check "station: killed mid-write, its board reserved without a result" "$(tail -n 2 /tmp/station.jsonl)" \
+    sh -c "tail -n 1 /tmp/station.jsonl | grep -q '\"event\":\"reserve\"' && tail -n 1 /tmp/station.jsonl | grep -q '\"serial\":\"ST3\"'"
+  ctl ST3 answer
+  seat ST1
+  station_start station2
+  wait_lines /tmp/station2.err ': pass (' 2 30
+  check "station: started again, the interrupted board is recorded and flashed with a new number" \
+    "$(cat /tmp/station2.err)" \
+    sh -c "grep -q '1 board(s) had no result' /tmp/station2.err && [ $(lines /tmp/station2.err ': pass (') = 2 ]"
+  remove ST1 ST3
+  kill -TERM $STATION  # a background job ignores SIGINT; the station takes both as Ctrl-C
+  wait $STATION; rc=$?
+  check "station: stopped by SIGTERM, it ends with status 0" "exit $rc: $(tail -n 3 /tmp/station2.err)" [ $rc = 0 ]
+  out=$(quillet-cli station-report /tmp/station.jsonl 2>&1); rc=$?
+  check "station-report: no number issued twice, one board interrupted, one failed" "exit $rc: $out" \
+    sh -c '[ $0 = 0 ] && echo "$1" | grep -q "4 passed, 1 failed, 1 interrupted"' "$rc" "$out"
+  # Every passed board's flash holds the image with its own number.
+  bad=
+  passes=0
+  for p in $(cat /tmp/station1.err /tmp/station2.err |
+             sed -n 's/^\(ST[0-9]\): board [0-9]*, serial \([0-9]*\): pass (.*/\1:\2/p'); do
+    passes=$((passes + 1))
+    board_image ${p#*:} /tmp/expect-board.bin
+    found=no
+    for f in /tmp/boards/${p%%:*}-*.bin; do cmp -s "$f" /tmp/expect-board.bin && found=yes; done
+    [ $found = yes ] || bad="$bad $p"
+  done
+  check "station: each of the $passes passed boards holds the image with its number" "not found:$bad" \
+    [ -z "$bad" -a $passes = 4 ]
+else
+  fail "station: the three virtual programmers were not created"
+fi
+for t in ST1 ST2 ST2b ST3; do vp_stop $t; done
+note "station stage took $(awk -v t0=$station_t0 '{ printf "%.1f", $1 - t0 }' /proc/uptime) s"
+if [ $failed != $failed_before ]; then
+  for f in /tmp/station1.err /tmp/station2.err /tmp/ST1.out /tmp/ST2.out /tmp/ST2b.out /tmp/ST3.out; do
+    [ -e $f ] && sed "s|^|KT NOTE $f: |" $f
+  done
+fi
+
 vp_stop other
 check "the second device was listed by the kernel but never opened" "$(cat /tmp/other.out)" \
   grep -q 'ended (stopped): opened 0,' /tmp/other.out

@@ -5,13 +5,26 @@
 # on a virtual X display (Xvfb), driven with xdotool and photographed with ImageMagick's import.
 # The window loads examples/blink/blink.hex, writes it with F9, reads the chip back, then shows
 # the HEX and About pages. Needs xvfb, xdotool and imagemagick (scripts/setup.sh installs them).
+# It also photographs quillet-cli station's dashboard in an xterm (installed here when missing),
+# docs/images/station.png. `screenshots.sh window` or `screenshots.sh station` takes one set only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+sets=("$@")
+((${#sets[@]})) || sets=(window station)
+wants() { [[ " ${sets[*]} " == *" $1 "* ]]; }
+
 if [[ -z ${QUILLET_SCREENSHOTS_DISPLAY:-} ]]; then
+  targets=()
+  wants window && targets+=(quillet)
+  wants station && targets+=(quillet-cli)
+  if wants station && ! command -v xterm >/dev/null; then
+    as_root() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends xterm >/dev/null
+  fi
   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build/release --target quillet
-  QUILLET_SCREENSHOTS_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+  cmake --build build/release --target "${targets[@]}"
+  QUILLET_SCREENSHOTS_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "${sets[@]}"
 fi
 
 out=docs/images
@@ -60,7 +73,41 @@ click() {
   sleep "${3:-0.5}"
 }
 
-shoot en_US.UTF-8 ""
-shoot zh_CN.UTF-8 .zh_CN
+# Photographs the station's dashboard: three simulated programmers whose boards come and go by
+# themselves, each board numbered from 1000, after a few boards have passed.
+shoot_station() {
+  rm -rf "$work" && mkdir -p "$work"
+  cp examples/blink/blink.hex "$work/"
+  (cd "$work" && LANGUAGE= LC_ALL=C.UTF-8 exec xterm -T quillet-station -geometry 108x15 -fa 'DejaVu Sans Mono' -fs 11 \
+    -bg '#1e1e1e' -fg '#d8d8d8' -e ../release/cli/quillet-cli station --simulate-bench=3 -c NRF24LE1_16K blink.hex \
+    --journal station.jsonl --serial-at 0x3FFC --serial-start 1000) &
+  pid=$!
+  trap 'kill "$pid" 2>/dev/null || true' EXIT
+  wid=
+  for _ in $(seq 100); do
+    wid=$(xdotool search --onlyvisible --name '^quillet-station' 2>/dev/null | head -n 1) && [[ -n $wid ]] && break
+    sleep 0.1
+  done
+  [[ -n $wid ]] || { echo "screenshots.sh: the station's xterm did not appear" >&2; exit 1; }
+  # Taken while boards are in flight: once the journal's last line is the third reservation
+  # after the sixth board, as every slot is flashing again.
+  for _ in $(seq 300); do
+    [[ $(grep -c '"event":"reserve"' "$work/station.jsonl" 2>/dev/null) -ge 9 ]] &&
+      tail -n 1 "$work/station.jsonl" | grep -q '"event":"reserve"' && break
+    sleep 0.05
+  done
+  sleep 0.3  # the dashboard is drawn every 250 ms
+  import -window "$wid" "$out/station.png"
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
 
-ls -l "$out"/{window,hex,about}{,.zh_CN}.png
+if wants window; then
+  shoot en_US.UTF-8 ""
+  shoot zh_CN.UTF-8 .zh_CN
+  ls -l "$out"/{window,hex,about}{,.zh_CN}.png
+fi
+if wants station; then
+  shoot_station
+  ls -l "$out"/station.png
+fi

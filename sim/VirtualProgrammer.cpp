@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <string_view>
 
 #include "engine/Wire.h"
+#include "sim/BoardControl.h"
 #include "sim/SimHidModels.h"
 
 namespace quillet::sim {
@@ -39,6 +42,17 @@ bool UnplugDue(const VirtualProgrammerOptions& o, const UhidServiceStats& s) {
          (o.unplugAfterOutput >= 0 && s.outputReports >= static_cast<unsigned long>(o.unplugAfterOutput));
 }
 
+// The device's descriptor, the stop descriptor and the control descriptor (-1: not watched).
+using Watched = std::array<pollfd, 3>;
+Watched Watch(int device, int stopFd, int controlFd) {
+  return {pollfd{device, POLLIN, 0}, pollfd{stopFd, POLLIN, 0}, pollfd{controlFd, POLLIN, 0}};
+}
+
+// Runs the control hook when its descriptor spoke; false when it asked for the device to go.
+bool ControlKeepsDevice(const pollfd& control, const UhidService::Hooks& hooks) {
+  return !(control.revents && hooks.onControl) || hooks.onControl();
+}
+
 // ppoll until `wake` (time_point::max(): no limit).
 int PollUntil(pollfd* fds, nfds_t count, Clock::time_point wake, Clock::time_point now) {
   timespec timeout{};
@@ -56,7 +70,7 @@ int PollUntil(pollfd* fds, nfds_t count, Clock::time_point wake, Clock::time_poi
 }  // namespace
 
 std::string VirtualProgrammerUsage() {
-  return R"(Usage: quillet-virtual-programmer [OPTIONS]
+  return std::string(R"(Usage: quillet-virtual-programmer [OPTIONS]
 Serves the simulated nRF24 programmer as a HID device through /dev/uhid: the kernel makes a
 hidraw node of it that quillet and quillet-cli open as the real programmer. Needs write access
 to /dev/uhid (root) and the uhid module. Prints "ready NODE" when the node exists, and a
@@ -90,14 +104,22 @@ Ending:
   --duration S               remove the device after S seconds
   --unplug-after-input N     remove it once N input reports have been sent
   --unplug-after-output N    remove it once N output reports have been taken
-Other ways:
+Boards from outside:
+  --control FIFO             read board commands from FIFO (made when missing), one a line,
+                             e.g. echo seat >FIFO; each is answered with a line on stdout,
+                             and so are writes ("write started on board N", "write stream
+                             ended on board N") and the host's second identity request since
+                             the connector changed ("asked twice since board N was seated"
+                             or "... removed": a station has then seen the change). Start
+                             with --no-chip for an empty connector. The commands:
+)" + std::string(BoardControl::Help()) + R"(Other ways:
   --gadget NODE              serve a USB gadget HID function's node (/dev/hidg0) instead of
                              /dev/uhid; the gadget's IDs and serial are set up in configfs
                              and should match --vendor, --product and --serial ("ready" names
                              the host's hidraw node of the device with those)
   --print-descriptor         write the report descriptor's bytes to stdout (for configfs)
   -h, --help                 this text
-)";
+)");
 }
 
 VirtualProgrammerOptions ParseVirtualProgrammerOptions(const std::vector<std::string>& args) {
@@ -180,6 +202,8 @@ VirtualProgrammerOptions ParseVirtualProgrammerOptions(const std::vector<std::st
       o.interval = std::chrono::microseconds(n);
     } else if (a == "--gadget") {
       if (!next(o.gadget) || o.gadget.empty()) return fail("--gadget needs a device node, e.g. /dev/hidg0");
+    } else if (a == "--control") {
+      if (!next(o.control) || o.control.empty()) return fail("--control needs a FIFO's path");
     } else if (a == "--print-descriptor") {
       o.printDescriptor = true;
     } else if (a == "--no-realtime") {
@@ -267,6 +291,7 @@ bool UhidService::Handle(const UhidMessage& m) {
         }
       }
       model_.HandleOutputReport(m.data.data(), m.data.size());
+      if (hooks_.afterOutput) hooks_.afterOutput(m.data.data(), m.data.size());
       break;
     case UhidMessage::GetReport:
       ++stats_.reportRequests;
@@ -308,13 +333,14 @@ UhidService::End UhidService::Run(int stopFd) {
     auto wake = deadline;
     if (model_.PendingInputReports() > 0) wake = std::min(wake, pacer_.NextAt());
     if (stats_.started && !announced_ && hooks_.findNode) wake = std::min(wake, now + kNodeSearchStep);
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd, POLLIN, 0}};
-    const int ready = PollUntil(fds, stopFd >= 0 ? 2 : 1, wake, now);
+    Watched fds = Watch(fd_, stopFd, hooks_.controlFd);
+    const int ready = PollUntil(fds.data(), fds.size(), wake, now);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return End::Failed;
     }
-    if (stopFd >= 0 && fds[1].revents) return End::Stopped;
+    if (fds[1].revents) return End::Stopped;
+    if (!ControlKeepsDevice(fds[2], hooks_)) return End::Unplugged;
     if (fds[0].revents & POLLIN) {
       // Take every queued event now: the kernel's queue for a uhid device holds only 32 and
       // drops what comes after, an image stream among them.
@@ -331,6 +357,34 @@ UhidService::End UhidService::Run(int stopFd) {
     } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
       return End::DeviceGone;
     }
+  }
+}
+
+int OpenControlFifo(const std::string& path, std::string& error) {
+  if (::mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST) {
+    error = "cannot make " + path + ": " + std::strerror(errno);
+    return -1;
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
+    error = path + " is not a FIFO";
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) error = "cannot open " + path + ": " + std::strerror(errno);
+  return fd;
+}
+
+bool ServeControl(int fd, LineSplitter& lines, BoardControl& control) {
+  bool keep = true;
+  char buffer[512];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return keep;
+    lines.Feed(std::string_view(buffer, static_cast<size_t>(n)),
+               [&](std::string_view line) { keep = keep && control.Command(line); });
+    if (!keep) return false;
   }
 }
 
@@ -399,13 +453,14 @@ UhidService::End GadgetService::Run(int stopFd) {
     auto wake = deadline;
     if (model_.PendingInputReports() > 0) wake = std::min(wake, pacer_.NextAt());
     if (!announced_ && hooks_.findNode) wake = std::min(wake, now + kNodeSearchStep);
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd, POLLIN, 0}};
-    const int ready = PollUntil(fds, stopFd >= 0 ? 2 : 1, wake, now);
+    Watched fds = Watch(fd_, stopFd, hooks_.controlFd);
+    const int ready = PollUntil(fds.data(), fds.size(), wake, now);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return End::Failed;
     }
-    if (stopFd >= 0 && fds[1].revents) return End::Stopped;
+    if (fds[1].revents) return End::Stopped;
+    if (!ControlKeepsDevice(fds[2], hooks_)) return End::Unplugged;
     if (fds[0].revents & POLLIN) {
       for (;;) {
         // Byte 0 is the report ID the host's transport left out; the model reads it as such.
@@ -419,6 +474,7 @@ UhidService::End GadgetService::Run(int stopFd) {
             hooks_.log)
           hooks_.log("output report of " + std::to_string(n) + " bytes on the bus");
         model_.HandleOutputReport(buffer, static_cast<size_t>(n) + 1);
+        if (hooks_.afterOutput) hooks_.afterOutput(buffer, static_cast<size_t>(n) + 1);
         if (UnplugDue(options_, stats_)) return End::Unplugged;
       }
     } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/BoardControl.h"
 #include "sim/SimProgrammer.h"
 #include "sim/UhidDevice.h"
 
@@ -31,6 +32,8 @@ struct VirtualProgrammerOptions {
   bool realtime = true;
   // Serve through this USB gadget HID function node (/dev/hidgN) instead of /dev/uhid.
   std::string gadget;
+  // A FIFO the board commands (BoardControl) are read from, made when missing.
+  std::string control;
   bool printDescriptor = false;  // write the report descriptor's bytes to stdout and end
   bool help = false;
   std::string error;  // non-empty: the command line was refused
@@ -61,6 +64,12 @@ class UhidService {
     std::function<std::optional<std::string>()> findNode;
     std::function<void(const std::string& node)> onReady;
     std::function<void(const std::string& line)> log;  // diagnostics
+    // Commands from outside: a descriptor watched besides the device's (-1: none); `onControl`
+    // runs when it is readable and says whether the device stays (false: pull the cable), and
+    // `afterOutput` after each output report the model took (report ID byte first).
+    int controlFd = -1;
+    std::function<bool()> onControl;
+    std::function<void(const uint8_t* report, size_t length)> afterOutput;
   };
 
   UhidService(int uhidFd, SimProgrammer& model, const VirtualProgrammerOptions& options, Hooks hooks);
@@ -116,5 +125,11 @@ class GadgetService {
 };
 
 const char* EndName(UhidService::End end);
+
+// The board commands' FIFO, made when missing and opened for reading and writing, so that it
+// never reads as ended when a writer closes it. -1 with `error` set when it cannot be.
+int OpenControlFifo(const std::string& path, std::string& error);
+// Carries out the commands waiting on `fd`; false when one pulled the cable.
+bool ServeControl(int fd, LineSplitter& lines, BoardControl& control);
 
 }  // namespace quillet::sim

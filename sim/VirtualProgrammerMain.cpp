@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -60,6 +61,28 @@ int main(int argc, char** argv) {
   };
   hooks.log = [](const std::string& line) { std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str()); };
 
+  // Boards seated and removed from outside, each board's flash its own.
+  const auto say = [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  };
+  uint32_t seed = 0;
+  for (const char c : o.device.serial) seed = seed * 31 + static_cast<unsigned char>(c);
+  BoardControl board(model, o.programmer.flashSize, o.programmer.chipConnected, seed, o.programmer.faults, say);
+  LineSplitter commands;
+  int control = -1;
+  if (!o.control.empty()) {
+    std::string error;
+    control = OpenControlFifo(o.control, error);
+    if (control < 0) {
+      std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+      return 1;
+    }
+    hooks.controlFd = control;
+    hooks.onControl = [&] { return ServeControl(control, commands, board); };
+    hooks.afterOutput = [&board](const uint8_t* report, size_t length) { board.AfterOutput(report, length); };
+  }
+
   const std::string path = o.gadget.empty() ? "/dev/uhid" : o.gadget;
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
@@ -90,6 +113,7 @@ int main(int argc, char** argv) {
     summary = service.Summary();
   }
   ::close(fd);
+  if (control >= 0) ::close(control);
   std::printf("ended (%s): %s\n", EndName(end), summary.c_str());
   std::fflush(stdout);
   return end == UhidService::End::Failed || end == UhidService::End::DeviceGone ? 1 : 0;

@@ -53,6 +53,7 @@ Json::Value ToJson(const JournalRecord& r) {
     v["board"] = Json::UInt64(r.board);
     v["slot"]["serial"] = r.slotSerial;
     v["slot"]["node"] = r.slotNode;
+    if (r.slotShared) v["slot"]["shared"] = true;
     v["chip"] = r.chip;
     v["image_sha256"] = r.imageSha256;
     if (r.serial) {
@@ -90,6 +91,7 @@ std::optional<JournalRecord> FromJson(const Json::Value& v) {
     r.board = v["board"].asUInt64();
     r.slotSerial = v["slot"].get("serial", "").asString();
     r.slotNode = v["slot"].get("node", "").asString();
+    r.slotShared = v["slot"].get("shared", false).asBool();
     r.chip = v.get("chip", "").asString();
     r.imageSha256 = v.get("image_sha256", "").asString();
     if (const Json::Value& s = v["serial"]; !s.isNull()) {

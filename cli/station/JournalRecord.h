@@ -30,6 +30,7 @@ struct JournalRecord {
   uint64_t board = 0;  // the journal's own count of boards, never reused
   std::string slotSerial;
   std::string slotNode;
+  bool slotShared = false;  // its programmer's serial number is another's too: the node tells them apart
   std::string chip;
   std::string imageSha256;             // of the image before patching
   std::optional<uint64_t> serial;      // nothing: the station patches no number

@@ -21,7 +21,12 @@ std::string CountsText(const BoardCounts& c) {
 
 }  // namespace
 
-std::string SlotName(const std::string& serial, const std::string& node) { return serial.empty() ? node : serial; }
+std::string SlotName(const std::string& serial, const std::string& node, bool shared) {
+  if (serial.empty()) return node;
+  if (!shared) return serial;
+  const size_t slash = node.find_last_of("/\\");
+  return serial + "@" + (slash == std::string::npos ? node : node.substr(slash + 1));
+}
 
 std::optional<int64_t> ParseIsoUtc(const std::string& text) {
   std::tm t{};
@@ -55,7 +60,7 @@ JournalSummary SummariseJournal(const JournalScan& scan) {
       ++s.serialsUsed;
     }
     if (r.event != JournalEvent::Result) continue;
-    BoardCounts& slot = s.slots[SlotName(r.slotSerial, r.slotNode)];
+    BoardCounts& slot = s.slots[SlotName(r.slotSerial, r.slotNode, r.slotShared)];
     uint64_t BoardCounts::*count = r.result == BoardResult::Pass   ? &BoardCounts::passed
                                    : r.result == BoardResult::Fail ? &BoardCounts::failed
                                                                    : &BoardCounts::interrupted;

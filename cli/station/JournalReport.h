@@ -39,8 +39,9 @@ std::string FormatJournalSummary(const JournalSummary& s, const std::string& pat
 // One line per slot and one for the total: slot,passed,failed,interrupted,yield.
 std::string FormatJournalSummaryCsv(const JournalSummary& s);
 
-// A slot's name in the journal and on the dashboard: its programmer's serial number, else its node.
-std::string SlotName(const std::string& serial, const std::string& node);
+// A slot's name in the journal and on the dashboard: its programmer's serial number, else its node;
+// with a serial number other programmers have too, the number and the node's name (SERIAL@hidraw3).
+std::string SlotName(const std::string& serial, const std::string& node, bool shared = false);
 
 // Milliseconds since the epoch of a time IsoUtc wrote; nothing when it is not one.
 std::optional<int64_t> ParseIsoUtc(const std::string& text);

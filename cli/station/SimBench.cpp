@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "sim/BoardControl.h"
 #include "sim/SimHidModels.h"
 
 namespace quillet::cli::station {
@@ -45,22 +46,10 @@ void SimBench::Plug(int i) {
   if (p.path.empty()) p.path = backend_.simulator->Attach(Device(i));
 }
 
-std::vector<uint8_t> SimBench::FactoryFlash() {
-  // Whatever the factory left, which the erase must clear.
-  std::vector<uint8_t> flash(options_.flashSize);
-  uint32_t x = ++boards_ * 2654435761u;
-  for (uint8_t& b : flash) {
-    x = x * 1664525u + 1013904223u;
-    b = static_cast<uint8_t>(x >> 24);
-  }
-  return flash;
-}
-
-void SimBench::Tend(Clock::time_point now,
-                    const std::function<std::optional<SlotMachine::State>(const std::string&)>& state) {
+void SimBench::Tend(Clock::time_point now, const SlotState& state) {
   for (int i = 0; i < Size(); ++i) {
     Position& p = positions_[static_cast<size_t>(i)];
-    const auto s = state(Serial(i));
+    const auto s = state(Serial(i), p.path);
     const bool done = s == SlotMachine::State::Flashed || s == SlotMachine::State::Held;
     // A finished board waits to be taken off; an empty connector, for its slot to have seen it
     // empty (so the slot's next Flashed is about the next board).
@@ -77,7 +66,7 @@ void SimBench::Tend(Clock::time_point now,
       p.takenOff.push_back(p.programmer->Flash());
       p.boardOn = false;
     } else {
-      p.programmer->SetFlash(options_.freshFlash ? options_.freshFlash(i, p.seated) : FactoryFlash());
+      p.programmer->SetFlash(options_.freshFlash ? options_.freshFlash(i, p.seated) : sim::FactoryFlash(options_.flashSize, ++boards_));
       p.programmer->SetChipConnected(true);
       p.boardOn = true;
       ++p.seated;

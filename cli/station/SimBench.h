@@ -39,8 +39,9 @@ class SimBench {
   std::string Serial(int i) const;
   sim::SimProgrammer& Programmer(int i) { return *positions_[static_cast<size_t>(i)].programmer; }
 
-  // Moves the boards along; `state` tells a slot's state by its programmer's serial number.
-  void Tend(Clock::time_point now, const std::function<std::optional<SlotMachine::State>(const std::string&)>& state);
+  // Moves the boards along; `state` tells a slot's state by its programmer's serial number and node.
+  using SlotState = std::function<std::optional<SlotMachine::State>(const std::string& serial, const std::string& node)>;
+  void Tend(Clock::time_point now, const SlotState& state);
   // The flash of every board taken off position `i`, in order.
   const std::vector<std::vector<uint8_t>>& BoardsTakenOff(int i) const {
     return positions_[static_cast<size_t>(i)].takenOff;
@@ -60,7 +61,6 @@ class SimBench {
     std::vector<std::vector<uint8_t>> takenOff;
   };
   sim::SimHidDeviceConfig Device(int i) const;
-  std::vector<uint8_t> FactoryFlash();
 
   Options options_;
   HidBackend backend_;

@@ -42,6 +42,12 @@ bool Names(const std::string& wanted, const std::string& serial, const std::stri
   return (!e1 && !e2 && a == b) || std::filesystem::path(node).filename() == wanted;
 }
 
+std::string Joined(const std::set<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : " and ") + item;
+  return text;
+}
+
 }  // namespace
 
 struct Station::Board {
@@ -64,7 +70,8 @@ struct Station::Slot {
   std::optional<BoardResult> last;
   std::string lastFailure;
   bool open = false;
-  std::string Name() const { return SlotName(serial, node); }
+  bool shared = false;  // another programmer has its serial number: it follows its node
+  std::string Name() const { return SlotName(serial, node, shared); }
 };
 
 Station::Station(HidBackend backend, StationSetUp setUp, JournalFile& journal, const JournalScan& scan, Events events)
@@ -127,9 +134,11 @@ void Station::Discover() {
   hid.EnumFullMode = true;
   hid.Update();
   hid.GetDeviceList(nullptr);
-  std::map<std::string, std::string> firstNode;  // of each serial number: a slot's own, or the first listed
-  for (const auto& s : slots_)
-    if (s->open && !s->serial.empty()) firstNode[s->serial] = s->node;
+  struct Listed {
+    std::string serial, node;
+  };
+  std::vector<Listed> listed;
+  std::map<std::string, std::set<std::string>> nodesOf;  // by serial number, listed now or followed
   for (int i = 0; i < hid.GetDeviceCount(); ++i) {
     const hid::THidDevice* d = hid.GetDevice(i);
     if (!d || d->GetVendorId() != kProgrammerVendorId || d->GetProductId() != kProgrammerProductId) continue;
@@ -138,22 +147,47 @@ void Station::Discover() {
         std::none_of(setUp_.programmers.begin(), setUp_.programmers.end(),
                      [&](const std::string& p) { return Names(p, serial, node); }))
       continue;
-    // A slot follows its programmer by serial number, so a second programmer listed with the
-    // same number cannot be told apart: it is left alone, and the operator told so once.
-    if (!serial.empty() && firstNode.try_emplace(serial, node).first->second != node) {
-      if (twinsReported_.insert(node).second && events_.message)
-        events_.message("the programmer at " + node + " has the serial number " + serial + " of the one at " +
-                        firstNode[serial] + ": it is not used (give each programmer its own serial number)");
-      continue;
-    }
+    listed.push_back({serial, node});
+    if (!serial.empty()) nodesOf[serial].insert(node);
+  }
+  for (const auto& s : slots_)
+    if (s->open && !s->serial.empty()) nodesOf[s->serial].insert(s->node);  // there, even if the listing missed it
+  // Programmers that share a serial number cannot be told apart by it: from the moment two are
+  // seen, each slot with that number follows its node instead, and keeps doing so.
+  for (const auto& [serial, nodes] : nodesOf)
+    if (nodes.size() >= 2 && sharedSerials_.insert(serial).second && events_.message)
+      events_.message("programmers at " + Joined(nodes) + " share the serial number " + serial +
+                      ": each has its own slot, named by its node");
+  for (auto& s : slots_) {
+    if (s->shared || !sharedSerials_.count(s->serial)) continue;
+    s->shared = true;
+    FollowNode(*s);
+  }
+  for (const Listed& l : listed) {
+    const std::string &serial = l.serial, &node = l.node;
+    const bool shared = sharedSerials_.count(serial) > 0;
+    const auto same = [&](const auto& s) { return s->serial == serial && (s->shared ? s->node == node : !serial.empty()); };
     const bool known = std::any_of(slots_.begin(), slots_.end(), [&](const auto& s) {
-      return serial.empty() ? s->serial.empty() && s->node == node : s->serial == serial;
+      return serial.empty() ? s->serial.empty() && s->node == node : same(s);
     });
     if (known) continue;
+    // A programmer that shares its number and is back at another node takes a slot of that number
+    // whose node is no longer listed: which of the twins it is, nothing can tell.
+    if (shared) {
+      const auto gone = std::find_if(slots_.begin(), slots_.end(), [&](const auto& s) {
+        return s->shared && s->serial == serial && !nodesOf[serial].count(s->node);
+      });
+      if (gone != slots_.end()) {
+        (*gone)->node = node;
+        FollowNode(**gone);
+        continue;
+      }
+    }
     auto slot = std::make_unique<Slot>(loop_);
     Slot* s = slot.get();
     s->serial = serial;
     s->node = node;
+    s->shared = shared;
     ProgrammerHost host;
     host.appendLog = [this, s](const std::string& line) {
       if (events_.log) loop_.Post([this, s, line] { events_.log(s->Name(), line); });
@@ -167,13 +201,17 @@ void Station::Discover() {
     ProgrammerListener listener;
     listener.connectionChanged = [this, s] { OnConnectionChanged(*s); };
     s->programmer->SetListener(std::move(listener));
-    if (serial.empty())
-      s->programmer->SetFilter([node](const hid::THidDevice& d) { return d.InterfacePath == node; });
+    if (serial.empty() || shared)
+      FollowNode(*s);
     else
       s->programmer->SetFilter([serial](const hid::THidDevice& d) { return d.SerialNumber == serial; });
     s->programmer->SelectChip(setUp_.chip);
     slots_.push_back(std::move(slot));
   }
+}
+
+void Station::FollowNode(Slot& slot) {
+  slot.programmer->SetFilter([node = slot.node](const hid::THidDevice& d) { return d.InterfacePath == node; });
 }
 
 void Station::RescanAll() {
@@ -278,6 +316,7 @@ void Station::StartBoard(Slot& slot) {
   r.run = setUp_.run;
   r.slotSerial = slot.serial;
   r.slotNode = slot.node;
+  r.slotShared = slot.shared;
   r.chip = setUp_.chip;
   r.imageSha256 = imageSha256_;
   if (!setUp_.keepSerial || !setUp_.serial) {
@@ -394,6 +433,12 @@ std::vector<SlotView> Station::Slots() const {
 std::optional<SlotMachine::State> Station::StateOf(const std::string& slotName) const {
   for (const auto& s : slots_)
     if (s->Name() == slotName) return s->machine.GetState();
+  return std::nullopt;
+}
+
+std::optional<SlotMachine::State> Station::StateOf(const std::string& serial, const std::string& node) const {
+  for (const auto& s : slots_)
+    if (s->serial == serial && (s->node == node || (!s->shared && !serial.empty()))) return s->machine.GetState();
   return std::nullopt;
 }
 

@@ -75,6 +75,8 @@ class Station {
 
   std::vector<SlotView> Slots() const;
   std::optional<SlotMachine::State> StateOf(const std::string& slotName) const;
+  // Of the slot of the programmer with this serial number at this node.
+  std::optional<SlotMachine::State> StateOf(const std::string& serial, const std::string& node) const;
   // Why the station stopped when that is a failure (the journal, the numbers ran out); empty else.
   const std::string& Failure() const { return failure_; }
   bool StoppedAtOnce() const { return stopNow_; }
@@ -88,6 +90,7 @@ class Station {
 
   void Discover();
   void RescanAll();
+  void FollowNode(Slot& slot);
   void OnConnectionChanged(Slot& slot);
   void Drive(Slot& slot);
   bool CanNumber() const;
@@ -122,7 +125,7 @@ class Station {
   EventLoop loop_;
   std::vector<std::unique_ptr<Ticker>> tickers_;
   std::vector<std::unique_ptr<Slot>> slots_;
-  std::set<std::string> twinsReported_;  // nodes of programmers left out for a serial number in use
+  std::set<std::string> sharedSerials_;  // serial numbers several programmers have
   hid::Subscription deviceChanges_;
 };
 

@@ -21,7 +21,7 @@ struct StationOptions {
   std::vector<std::string> programmers;  // serial numbers or device nodes; empty: every one
   std::optional<uint64_t> maxBoards;
   int benchSize = 0;               // --simulate-bench=N: N simulated programmers
-  uint32_t benchFlashSize = 16384;
+  uint32_t benchFlashSize = 0;    // 0: the chosen chip's, so that its boards can pass
   bool csv = false;
 
   // As given, before the check.

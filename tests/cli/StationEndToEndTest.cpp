@@ -55,6 +55,26 @@ class StationCli : public ::testing::Test {
   std::string journal = dir / "bench.jsonl";
 };
 
+// Unless told otherwise, the bench's chips have the chosen chip's flash: with the number near the
+// end of a 32 KiB chip, its boards pass (a 16 KiB chip refuses every such write), and a bench of
+// 16 KiB chips can still be asked for.
+TEST_F(StationCli, TheBenchsChipsAreTheChosenChipsUnlessToldOtherwise) {
+  const auto onLu1_32k = [this](std::vector<std::string> extra) {
+    std::vector<std::string> args = Station(std::move(extra));
+    args[2] = "lu1-32k";
+    args[7] = "0x7FF0";
+    return args;
+  };
+  const CliRun run = RunCli(onLu1_32k({"--simulate-bench=1", "--max-boards", "1"}));
+  EXPECT_EQ(run.exit, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr(": pass ("));
+  fs::remove(journal);
+  CliProcess station(onLu1_32k({"--simulate-bench=1,16k"}));
+  EXPECT_TRUE(station.WaitForStderr(": fail in write")) << station.err;
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Finish().exit, 0);
+}
+
 TEST_F(StationCli, ThreeProgrammersOneJsonObjectPerBoardAndASoundReport) {
   const CliRun run = RunCli(Station({"--simulate-bench=3", "--max-boards", "5", "--json"}));
   ASSERT_EQ(run.exit, 0) << run.err;

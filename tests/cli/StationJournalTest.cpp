@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/station/JournalFile.h"
+#include "cli/station/JournalReport.h"
 #include "cli/station/JournalRecord.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
@@ -85,6 +86,20 @@ TEST(JournalLine, EveryFieldSurvivesTheLineAndItEndsInItsChecksum) {
     EXPECT_EQ(back->failure, r.failure);
     EXPECT_EQ(back->phaseSeconds, r.phaseSeconds);
   }
+}
+
+TEST(JournalLine, ASlotSharingItsSerialNumberIsMarkedAndNamedByItsNode) {
+  JournalRecord r = Result(9, BoardResult::Pass);
+  EXPECT_EQ(FormatJournalLine(r).find("shared"), std::string::npos);  // lines as they always were
+  r.slotShared = true;
+  const std::string line = FormatJournalLine(r);
+  EXPECT_THAT(line, HasSubstr("\"shared\":true"));
+  const auto back = ParseJournalLine(std::string_view(line).substr(0, line.size() - 1));
+  ASSERT_TRUE(back);
+  EXPECT_TRUE(back->slotShared);
+  EXPECT_EQ(SlotName(back->slotSerial, back->slotNode, back->slotShared), "PROG-A@hidraw3");
+  EXPECT_EQ(SlotName("PROG-A", "/dev/hidraw3"), "PROG-A");
+  EXPECT_EQ(SlotName("", "/dev/hidraw3", true), "/dev/hidraw3");
 }
 
 TEST(JournalLine, AnyChangedOrMissingByteIsCaught) {

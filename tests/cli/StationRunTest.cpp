@@ -73,7 +73,7 @@ RunResult RunStation(SimBench& bench, const StationSetUp& setUp, const std::stri
   events.boardEnded = [&r](const JournalRecord& result) { r.results.push_back(result); };
   Station st(bench.Backend(), setUp, *j.file, j.scan, events);
   st.Every(10ms, [&] {
-    bench.Tend(SimBench::Clock::now(), [&](const std::string& serial) { return st.StateOf(serial); });
+    bench.Tend(SimBench::Clock::now(), [&](const std::string& serial, const std::string& node) { return st.StateOf(serial, node); });
     if (during) during(st);
   });
   st.Every(60s, [&] { st.StopNow(); });
@@ -364,28 +364,102 @@ TEST(StationRun, AProgrammerPluggedInWhileRunningBecomesASlot) {
   EXPECT_TRUE(slots.count(bench.Serial(1)));
 }
 
-TEST(StationRun, ASecondProgrammerWithASlotsSerialNumberIsLeftAloneAndReported) {
+// Programmers that share a serial number each get a slot of their own, named by number and node;
+// each board taken off holds the number its own slot gave it, and the report keeps them apart.
+TEST(StationRun, ProgrammersSharingASerialNumberEachHaveTheirOwnSlot) {
   test::TempDir dir;
   const Bytes image = test::RandomBytes(3000, 16);
-  SimBench::Options options = FastBench(2);
-  options.serials = {"TWIN", "TWIN"};
+  SimBench::Options options = FastBench(3);
+  options.serials = {"TWIN", "TWIN", "SOLO"};
   SimBench bench(options);
   std::vector<std::string> messages;
   auto opened = JournalFile::Open(dir / "j.jsonl", "r", "t");
   auto& j = std::get<JournalFile::Opened>(opened);
   Station::Events events;
+  std::vector<JournalRecord> results;
   events.message = [&](const std::string& line) { messages.push_back(line); };
-  Station st(bench.Backend(), StationFor(image, 2), *j.file, j.scan, events);
-  st.Every(10ms, [&] { bench.Tend(SimBench::Clock::now(), [&](const std::string& s) { return st.StateOf(s); }); });
+  events.boardEnded = [&](const JournalRecord& r) { results.push_back(r); };
+  Station st(bench.Backend(), StationFor(image, 9), *j.file, j.scan, events);
+  st.Every(10ms, [&] {
+    bench.Tend(SimBench::Clock::now(), [&](const std::string& s, const std::string& n) { return st.StateOf(s, n); });
+  });
   st.Every(60s, [&] { st.StopNow(); });
   st.Run();
   ASSERT_FALSE(st.StoppedAtOnce());
-  EXPECT_EQ(st.Slots().size(), 1u);
-  const auto said = std::count_if(messages.begin(), messages.end(), [](const std::string& m) {
-    return m.find("has the serial number TWIN of the one at") != std::string::npos &&
-           m.find("it is not used") != std::string::npos;
+  std::set<std::string> names;
+  for (const SlotView& v : st.Slots()) names.insert(v.name);
+  EXPECT_EQ(names, (std::set<std::string>{"TWIN@hidraw0", "TWIN@hidraw1", "SOLO"}));
+  EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                          [](const std::string& m) {
+                            return m == "programmers at /sim/hidraw0 and /sim/hidraw1 share the serial number TWIN: "
+                                        "each has its own slot, named by its node";
+                          }),
+            1);
+  std::map<std::string, std::vector<uint64_t>> passedByNode;
+  std::set<uint64_t> numbers;
+  for (const JournalRecord& r : results) {
+    ASSERT_EQ(r.result, BoardResult::Pass) << r.failure;
+    EXPECT_TRUE(numbers.insert(*r.serial).second) << *r.serial;
+    EXPECT_EQ(r.slotShared, r.slotSerial == "TWIN");
+    passedByNode[r.slotNode].push_back(*r.serial);
+  }
+  for (int i = 0; i < 3; ++i) {
+    const auto& passed = passedByNode["/sim/hidraw" + std::to_string(i)];
+    const auto& boards = bench.BoardsTakenOff(i);
+    EXPECT_FALSE(passed.empty()) << i;
+    for (size_t b = 0; b < passed.size() && b < boards.size(); ++b) {
+      const Bytes want = Patched(image, passed[b]);
+      EXPECT_TRUE(std::equal(want.begin(), want.end(), boards[b].begin()))
+          << "position " << i << " board " << b << " serial " << passed[b];
+    }
+  }
+  const JournalSummary summary = SummariseJournal(ScanFile(dir / "j.jsonl"));
+  EXPECT_EQ(summary.slots.size(), 3u);
+  EXPECT_EQ(summary.slots.count("TWIN@hidraw0") + summary.slots.count("TWIN@hidraw1"), 2u);
+}
+
+// A second programmer with a slot's number, plugged in while the station runs, splits it: the
+// first keeps flashing under its node's name, the second gets its own slot, and unplugged and
+// plugged in again at another node it takes its own slot back rather than a third.
+TEST(StationRun, ATwinPluggedInLaterGetsItsOwnSlotAndTakesItBackWhenReplugged) {
+  test::TempDir dir;
+  const Bytes image = test::RandomBytes(3000, 17);
+  SimBench::Options options = FastBench(2);
+  options.serials = {"TWIN", "TWIN"};
+  SimBench bench(options);
+  bench.Unplug(1);
+  SimBench* b = &bench;
+  int step = 0;
+  std::set<std::string> namesSeen;
+  const RunResult r = RunStation(bench, StationFor(image, 8), dir / "j.jsonl", [&](Station& st) {
+    const auto slots = st.Slots();
+    for (const SlotView& v : slots) namesSeen.insert(v.name);
+    const auto passed = [&](size_t i) { return i < slots.size() ? slots[i].counts.passed : 0; };
+    if (step == 0 && passed(0) >= 1) {
+      b->Plug(1);
+      ++step;
+    } else if (step == 1 && passed(1) >= 1) {
+      b->Unplug(1);
+      ++step;
+    } else if (step == 2 && slots[1].state == SlotMachine::State::Gone) {
+      b->Plug(1);
+      ++step;
+    }
   });
-  EXPECT_EQ(said, 1);
+  ASSERT_FALSE(r.stoppedAtOnce);
+  EXPECT_EQ(step, 3);
+  ASSERT_EQ(r.slots.size(), 2u);
+  EXPECT_EQ(r.slots[0].name, "TWIN@hidraw0");
+  EXPECT_EQ(r.slots[1].name, "TWIN@hidraw3");  // its node after the replug
+  EXPECT_TRUE(namesSeen.count("TWIN"));          // alone, it was named by its number
+  EXPECT_TRUE(namesSeen.count("TWIN@hidraw2"));  // the twin's first node (the bench's first was hidraw1)
+  std::set<uint64_t> numbers;
+  for (const JournalRecord& res : r.results) {
+    EXPECT_EQ(res.result, BoardResult::Pass) << res.failure;
+    EXPECT_TRUE(numbers.insert(*res.serial).second) << *res.serial;
+  }
+  EXPECT_GE(r.slots[1].counts.passed, 2u);  // before and after the replug
+  EXPECT_TRUE(ScanFile(dir / "j.jsonl").duplicateSerials.empty());
 }
 
 TEST(StationRun, StoppedAtOnceTheBoardsInFlightAreRecordedInterrupted) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "engine/Wire.h"
@@ -679,6 +680,96 @@ TEST_F(UhidServiceTest, GadgetTakesBusReportsAndSendsPayloads) {
 TEST(VirtualProgrammerOptions, PrintDescriptorAndGadgetNeedsANode) {
   EXPECT_TRUE(ParseVirtualProgrammerOptions({"--print-descriptor"}).printDescriptor);
   EXPECT_FALSE(ParseVirtualProgrammerOptions({"--gadget"}).error.empty());
+}
+
+TEST(VirtualProgrammerOptions, ControlNeedsAPathAndItsCommandsAreInTheHelp) {
+  EXPECT_EQ(ParseVirtualProgrammerOptions({"--control", "/run/vp1"}).control, "/run/vp1");
+  EXPECT_FALSE(ParseVirtualProgrammerOptions({"--control"}).error.empty());
+  EXPECT_FALSE(ParseVirtualProgrammerOptions({"--control", ""}).error.empty());
+  const std::string usage = VirtualProgrammerUsage();
+  for (const char* command : {"seat [FILE]", "remove [FILE]", "hang", "answer", "unplug"})
+    EXPECT_NE(usage.find(std::string("\n  ") + command), std::string::npos) << command;
+}
+
+TEST(ControlFifo, MadeWhenMissingKeptWhenThereAndNeverAPlainFile) {
+  const fs::path dir = fs::temp_directory_path() / ("quillet-fifo-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::string error;
+  const int made = OpenControlFifo((dir / "ctl").string(), error);
+  ASSERT_GE(made, 0) << error;
+  EXPECT_TRUE(fs::is_fifo(dir / "ctl"));
+  const int again = OpenControlFifo((dir / "ctl").string(), error);
+  EXPECT_GE(again, 0) << error;
+  std::ofstream(dir / "plain") << "seat\n";
+  EXPECT_EQ(OpenControlFifo((dir / "plain").string(), error), -1);
+  EXPECT_EQ(error, (dir / "plain").string() + " is not a FIFO");
+  EXPECT_EQ(OpenControlFifo((dir / "none" / "ctl").string(), error), -1);
+  EXPECT_NE(error.find("cannot make"), std::string::npos) << error;
+  ::close(made);
+  ::close(again);
+  fs::remove_all(dir);
+}
+
+// Commands through the FIFO while the device is served: a board seated shows in the next
+// identity reply, a write is told as it starts and ends, and "unplug" removes the device.
+TEST_F(UhidServiceTest, BoardCommandsFromTheControlFifo) {
+  const fs::path fifo = fs::temp_directory_path() / ("quillet-ctl-" + std::to_string(::getpid()));
+  fs::remove(fifo);
+  std::string error;
+  const int control = OpenControlFifo(fifo.string(), error);
+  ASSERT_GE(control, 0) << error;
+  VirtualProgrammerOptions o = ParseVirtualProgrammerOptions({"--interval-us", "0", "--no-chip"});
+  SimProgrammer model(o.programmer);
+  std::mutex mutex;
+  std::vector<std::string> said;
+  BoardControl board(model, o.programmer.flashSize, false, 1, o.programmer.faults, [&](const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex);
+    said.push_back(line);
+  });
+  auto saidCount = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return said.size();
+  };
+  LineSplitter lines;
+  UhidService::Hooks hooks;
+  hooks.controlFd = control;
+  hooks.onControl = [&] { return ServeControl(control, lines, board); };
+  hooks.afterOutput = [&board](const uint8_t* report, size_t length) { board.AfterOutput(report, length); };
+  UhidService service(device_, model, o, hooks);
+  Start(service);
+  ASSERT_EQ(Receive().type, static_cast<uint32_t>(UHID_CREATE2));
+  Send(Event(UHID_START));
+  const auto chipSeen = [this] {
+    Send(OutputEvent(Report({0x01, 0x00, 0x02, 0x02, 0x04, 0x00})));
+    const uhid_event identity = Receive();
+    EXPECT_EQ(identity.type, static_cast<uint32_t>(UHID_INPUT2));
+    return identity.u.input2.data[1] == 1;
+  };
+  EXPECT_FALSE(chipSeen());
+  {
+    std::ofstream(fifo) << "seat\n";  // as a script's echo: opened, written, closed
+  }
+  for (int i = 0; i < 500 && saidCount() < 1; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(chipSeen());
+  std::vector<uint8_t> write(65, 0);
+  write[1 + ProgrammerTask::kOp] = OP_WRITE;
+  write[1 + ProgrammerTask::kErase] = 1;
+  StoreU32(&write[1 + ProgrammerTask::kSize], 64);
+  Send(OutputEvent(write));
+  EXPECT_EQ(Receive().u.input2.data[0], OP_WRITE);
+  Send(OutputEvent(Report({0x5A})));
+  for (int i = 0; i < 500 && saidCount() < 3; ++i) std::this_thread::sleep_for(10ms);
+  {
+    std::ofstream(fifo) << "remove\nunplug\nseat\n";  // nothing after the unplug is done
+  }
+  EXPECT_EQ(Join(), UhidService::End::Unplugged);
+  EXPECT_EQ(model.Flash()[0], 0x5A);
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(said, (std::vector<std::string>{"seated board 1", "write started on board 1",
+                                            "write stream ended on board 1", "removed board 1", "unplugging"}));
+  ::close(control);
+  fs::remove(fifo);
 }
 
 }  // namespace
