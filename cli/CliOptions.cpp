@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "cli/Commands.h"
+#include "programmer/MessageCatalogue.h"
 #include "sim/Backend.h"
 
 namespace quillet::cli {
@@ -110,10 +111,10 @@ std::string MatchChip(const std::string& text, std::string& error) {
   if (matches.empty()) {
     for (const ChipInfo& chip : kChipCatalogue)
       names += (names.empty() ? "" : ", ") + std::string(chip.name);
-    error = "unknown chip \"" + text + "\"; the chips are " + names;
+    error = logtext::Say("unknown chip \"%s\"; the chips are %s", text.c_str(), names.c_str());
   } else {
     for (const std::string& m : matches) names += (names.empty() ? "" : " or ") + m;
-    error = "chip \"" + text + "\" is ambiguous: " + names;
+    error = logtext::Say("chip \"%s\" is ambiguous: %s", text.c_str(), names.c_str());
   }
   return {};
 }

@@ -1,7 +1,5 @@
 #include "programmer/LogText.h"
 
-#include <cstdio>
-
 #include "programmer/IdentityCheck.h"
 #include "programmer/MessageCatalogue.h"
 
@@ -13,15 +11,6 @@ template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
-
-template <class... Args>
-std::string Format(const char* format, Args... args) {
-  const int length = std::snprintf(nullptr, 0, format, args...);
-  if (length <= 0) return {};
-  std::string text(static_cast<size_t>(length), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
-  return text;
-}
 
 }  // namespace
 

@@ -2,6 +2,33 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN" sourcelanguage="en">
 <context>
+    <name>HexFile</name>
+    <message>
+        <source>Cannot open %1.&#xd;
+(%2.)</source>
+        <translation>无法打开 %1。&#xd;
+（%2。）</translation>
+    </message>
+    <message>
+        <source>Cannot create %1.&#xd;
+(%2.)</source>
+        <translation>无法创建 %1。&#xd;
+（%2。）</translation>
+    </message>
+    <message>
+        <source>Cannot write %1.&#xd;
+(%2.)</source>
+        <translation>无法写入 %1。&#xd;
+（%2。）</translation>
+    </message>
+    <message>
+        <source>Cannot create backup %1.&#xd;
+(%2.)</source>
+        <translation>无法创建备份 %1。&#xd;
+（%2。）</translation>
+    </message>
+</context>
+<context>
     <name>ImageFiles</name>
     <message>
         <source>Firmware files (*.hex *.bin);;All (*)</source>
