@@ -5,6 +5,8 @@
 // English.
 
 #include <QCoreApplication>
+#include <QLocale>
+#include <QTranslator>
 #include <QString>
 #include <initializer_list>
 #include <string>
@@ -16,6 +18,10 @@ namespace quillet {
 
 // Loads the program's translation for the locale's language, if it has one, and Qt's own.
 void InstallTranslations(QCoreApplication& app);
+
+// The program's own translation for `locale`, as InstallTranslations chooses it; false for a
+// language it has none for, which reads English.
+bool LoadProgramTranslation(QTranslator& translator, const QLocale& locale);
 
 // A user text kept in a constant: its English source, translated each time it is read, so that
 // a constant made before the application exists still speaks the language chosen at start-up.

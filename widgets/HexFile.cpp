@@ -28,7 +28,9 @@ std::string Native(const QString& path) { return QFile::encodeName(path).toStdSt
 }  // namespace
 
 std::runtime_error FileError(const char* what, const std::string& path, int error) {
-  return std::runtime_error(FillIn(QCoreApplication::translate("HexFile", what), {path, std::strerror(error)}));
+  QString pattern = QCoreApplication::translate("HexFile", what);
+  pattern.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+  return std::runtime_error(FillIn(pattern, {path, std::strerror(error)}));
 }
 
 LoadedFile ReadWholeFile(const QString& path) {

@@ -16,11 +16,12 @@ struct LoadedFile {
 };
 
 // What a file error says, with %1 the path and %2 the system's reason; in the user's language
-// where the window's translations have it (context "HexFile").
-inline constexpr char kCannotOpen[] = QT_TRANSLATE_NOOP("HexFile", "Cannot open %1.\r\n(%2.)");
-inline constexpr char kCannotCreate[] = QT_TRANSLATE_NOOP("HexFile", "Cannot create %1.\r\n(%2.)");
-inline constexpr char kCannotWrite[] = QT_TRANSLATE_NOOP("HexFile", "Cannot write %1.\r\n(%2.)");
-inline constexpr char kCannotCreateBackup[] = QT_TRANSLATE_NOOP("HexFile", "Cannot create backup %1.\r\n(%2.)");
+// where the window's translations have it (context "HexFile"). The line break is written plain
+// here and becomes CR LF in the message.
+inline constexpr char kCannotOpen[] = QT_TRANSLATE_NOOP("HexFile", "Cannot open %1.\n(%2.)");
+inline constexpr char kCannotCreate[] = QT_TRANSLATE_NOOP("HexFile", "Cannot create %1.\n(%2.)");
+inline constexpr char kCannotWrite[] = QT_TRANSLATE_NOOP("HexFile", "Cannot write %1.\n(%2.)");
+inline constexpr char kCannotCreateBackup[] = QT_TRANSLATE_NOOP("HexFile", "Cannot create backup %1.\n(%2.)");
 
 // The error the view's file operations throw: `what` filled in with the path and strerror of error.
 std::runtime_error FileError(const char* what, const std::string& path, int error);

@@ -4,27 +4,27 @@
 <context>
     <name>HexFile</name>
     <message>
-        <source>Cannot open %1.&#xd;
+        <source>Cannot open %1.
 (%2.)</source>
-        <translation>无法打开 %1。&#xd;
+        <translation>无法打开 %1。
 （%2。）</translation>
     </message>
     <message>
-        <source>Cannot create %1.&#xd;
+        <source>Cannot create %1.
 (%2.)</source>
-        <translation>无法创建 %1。&#xd;
+        <translation>无法创建 %1。
 （%2。）</translation>
     </message>
     <message>
-        <source>Cannot write %1.&#xd;
+        <source>Cannot write %1.
 (%2.)</source>
-        <translation>无法写入 %1。&#xd;
+        <translation>无法写入 %1。
 （%2。）</translation>
     </message>
     <message>
-        <source>Cannot create backup %1.&#xd;
+        <source>Cannot create backup %1.
 (%2.)</source>
-        <translation>无法创建备份 %1。&#xd;
+        <translation>无法创建备份 %1。
 （%2。）</translation>
     </message>
 </context>

@@ -106,5 +106,18 @@ TEST_F(EnglishWindow, TheWindowsOwnTextsAreEnglish) {
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }
 
+// The box for a programmer this user may not open says how to get access, in English.
+TEST_F(EnglishWindow, TheAccessHintIsInEnglish) {
+  auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
+  config.refusedAccess = {hid::HidAccess::ReadWrite, hid::HidAccess::ReadOnly,
+                          hid::HidAccess::WriteOnly, hid::HidAccess::None};
+  platform->Attach(config);
+  Open();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_THAT(errors[0], ::testing::HasSubstr("\n\nThis user may not open the programmer's device node. Install "
+                                              "Quillet's udev rule (70-quillet.rules)"));
+  EXPECT_FALSE(HasCjk(errors[0])) << errors[0];
+}
+
 }  // namespace
 }  // namespace quillet

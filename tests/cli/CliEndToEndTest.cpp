@@ -380,6 +380,78 @@ INSTANTIATE_TEST_SUITE_P(
                     {"Chip not connected! Check the wiring, the module and the contacts"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// quillet-cli's own messages follow the locale as its log does: a file that is not there, a chip
+// name the catalogue does not know and a programmer this user may not open, each under an English
+// and a Chinese locale.
+RunSettings InLocale(RunSettings s, const std::string& locale) {
+  s.env["LANGUAGE"] = "";
+  s.env["LC_ALL"] = locale;
+  return s;
+}
+
+struct MessageCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* faults;
+  int exit;
+  std::vector<std::string> english;  // each somewhere in stderr
+  std::vector<std::string> chinese;
+};
+void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.name; }
+class MessageLanguageTest : public Cli, public ::testing::WithParamInterface<MessageCase> {};
+
+TEST_P(MessageLanguageTest, TheErrorIsInTheLocalesLanguage) {
+  const MessageCase& c = GetParam();
+  std::vector<std::string> args = c.args;
+  args.push_back("--simulate");
+  const CliRun en = RunCli(args, InLocale(Sim(c.faults), "en_US.UTF-8"));
+  EXPECT_EQ(en.exit, c.exit) << en.err;
+  for (const std::string& text : c.english) EXPECT_THAT(en.err, HasSubstr(text));
+  EXPECT_FALSE(HasCjk(en.err)) << en.err;
+  EXPECT_EQ(std::count(en.err.begin(), en.err.end(), '\n'), 1) << en.err;
+
+  const CliRun zh = RunCli(args, InLocale(Sim(c.faults), "zh_CN.UTF-8"));
+  EXPECT_EQ(zh.exit, c.exit) << zh.err;
+  for (const std::string& text : c.chinese) EXPECT_THAT(zh.err, HasSubstr(text));
+  EXPECT_EQ(std::count(zh.err.begin(), zh.err.end(), '\n'), 1) << zh.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, MessageLanguageTest,
+    ::testing::Values(
+        MessageCase{"MissingFile", {"write", "-c", "le1", "nope.hex"}, "", 2,
+                    {"quillet-cli: nope.hex: cannot read: No such file or directory\n"},
+                    {"quillet-cli: nope.hex：无法读取：没有那个文件或目录\n"}},
+        MessageCase{"UnknownChip", {"read", "-c", "le2", "-o", "out.bin"}, "", 2,
+                    {"quillet-cli: unknown chip \"le2\"; the chips are NRF24LE1_16K, NRF24LU1_16K, NRF24LU1_32K "
+                     "(quillet-cli --help shows the usage)\n"},
+                    {"quillet-cli: 未知芯片“le2”；可选的芯片有 NRF24LE1_16K, NRF24LU1_16K, NRF24LU1_32K"
+                     "（quillet-cli --help 显示用法）\n"}},
+        MessageCase{"AccessRefused", {"detect"}, "refuse-access", 3,
+                    {"quillet-cli: cannot open the programmer ", ": Permission denied This user may not open the "
+                     "programmer's device node.", " Install it with: echo 'KERNEL==\"hidraw*\""},
+                    {"quillet-cli: 无法打开编程器 ", "：权限不够 当前用户无权打开编程器的设备节点。",
+                     " 安装方法：echo 'KERNEL==\"hidraw*\""}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Singapore reads simplified Chinese, as the mainland does; Taiwan and Hong Kong, which write
+// traditional Chinese, read English rather than a script they do not write. The log and the
+// program's own messages agree.
+TEST_F(Cli, EachChineseRegionGetsTheLanguageItsUsersRead) {
+  const struct {
+    const char* locale;
+    bool chinese;
+  } regions[] = {{"zh_CN.UTF-8", true}, {"zh_SG.UTF-8", true}, {"zh_TW.UTF-8", false}, {"zh_HK.UTF-8", false}};
+  for (const auto& region : regions) {
+    const CliRun detect = RunCli({"detect", "--simulate"}, InLocale(Sim(), region.locale));
+    EXPECT_EQ(detect.out, region.chinese ? "编程器通讯成功：固件类型3 版本12 \n芯片已连接！\n"
+                                         : "Programmer answered: firmware type 3 version 12\nChip connected!\n")
+        << region.locale;
+    const CliRun chip = RunCli({"read", "--simulate", "-c", "le2", "-o", "out.bin"}, InLocale(Sim(), region.locale));
+    EXPECT_THAT(chip.err, HasSubstr(region.chinese ? "未知芯片“le2”" : "unknown chip \"le2\"")) << region.locale;
+  }
+}
+
 TEST_F(Cli, AnUnplugIsLoggedInEnglishUnderAnEnglishLocale) {
   WriteBytes(dir / "fw.bin", RandomBytes(2000, 6));
   CliProcess p({"write", "--simulate", "-c", "le1", "fw.bin", "--watch", "-v"}, InEnglish(Sim()));
