@@ -22,6 +22,8 @@ inline constexpr char kCannotOpen[] = QT_TRANSLATE_NOOP("HexFile", "Cannot open 
 inline constexpr char kCannotCreate[] = QT_TRANSLATE_NOOP("HexFile", "Cannot create %1.\n(%2.)");
 inline constexpr char kCannotWrite[] = QT_TRANSLATE_NOOP("HexFile", "Cannot write %1.\n(%2.)");
 inline constexpr char kCannotCreateBackup[] = QT_TRANSLATE_NOOP("HexFile", "Cannot create backup %1.\n(%2.)");
+// The view's own refusal to save over the read-only file it shows; %1 the path.
+inline constexpr char kCannotSaveReadOnly[] = QT_TRANSLATE_NOOP("HexFile", "Cannot save readonly file %1.");
 
 // The error the view's file operations throw: `what` filled in with the path and strerror of error.
 std::runtime_error FileError(const char* what, const std::string& path, int error);

@@ -27,6 +27,10 @@
         <translation>无法创建备份 %1。
 （%2。）</translation>
     </message>
+    <message>
+        <source>Cannot save readonly file %1.</source>
+        <translation>无法保存只读文件 %1。</translation>
+    </message>
 </context>
 <context>
     <name>ImageFiles</name>

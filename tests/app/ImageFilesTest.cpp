@@ -442,6 +442,7 @@ TEST_F(ImageFilesTest, SaveBinOverTheLoadedFileKeepsABackupOnlyAfterEdits) {
 }
 
 TEST_F(ImageFilesTest, SaveBinFailuresRaiseErrorsNamingTheFile) {
+  test::ScopedEnglishWindow english;
   const std::string path = Path("locked.bin");
   WriteFile(path, Pattern(100, 2));
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
@@ -460,6 +461,16 @@ TEST_F(ImageFilesTest, SaveBinFailuresRaiseErrorsNamingTheFile) {
     EXPECT_NE(error.find("/dev/full"), std::string::npos) << error;
     EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
   }
+}
+
+TEST_F(ImageFilesTest, SaveBinRefusalIsInTheWindowsLanguage) {
+  const std::string path = Path("locked.bin");
+  WriteFile(path, Pattern(100, 2));
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ImageFiles& imageFiles = Files();
+  imageFiles.LoadImageFile(path);
+  saveChoice = path;
+  EXPECT_EQ(ErrorOf([&] { imageFiles.btnSaveBinClick(); }), "无法保存只读文件 " + path + "。");
 }
 
 TEST_F(ImageFilesTest, CommandLineFileIsLoadedInsteadOfAskingAndBecomesTheImagePath) {
