@@ -59,7 +59,7 @@ Outcome Compare(const std::vector<uint8_t>& image, const std::vector<uint8_t>& f
   m["bits_1_to_0"] = static_cast<Json::UInt64>(c.bitsOneToZero);
   m["bits_0_to_1"] = static_cast<Json::UInt64>(c.bitsZeroToOne);
   record["mismatch"] = m;
-  return {kExitFailed, Say("the chip differs from %s: %s", file.c_str(), DescribeMismatch(c, withoutErase).c_str())};
+  return {kExitFailed, Say("the chip differs from %s: %s", file.c_str(), DescribeMismatch(c, withoutErase, Translate).c_str())};
 }
 
 std::string SnapshotName(const std::string& dir, const std::string& chip) {

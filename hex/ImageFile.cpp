@@ -106,40 +106,26 @@ ImageLoad LoadImage(const std::string& path, const ImageLoadOptions& options) {
   return load;
 }
 
-namespace {
-
-template <class... Args>
-std::string Formatted(TextLookup lookup, const char* english, Args... args) {
-  const char* format = lookup ? lookup(english) : english;
-  const int length = std::snprintf(nullptr, 0, format, args...);
-  std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
-  return text;
-}
-
-}  // namespace
-
 std::string DescribeImageLoadError(const ImageLoadError& e, TextLookup lookup) {
   const char* path = e.path.c_str();
   switch (e.failure) {
     case ImageLoadFailure::kNone:
       return {};
     case ImageLoadFailure::kNotAnImage:
-      return Formatted(lookup, "%s: not an image file; its name must end in .hex (Intel HEX) or .bin (raw binary)",
+      return LookedUp(lookup, "%s: not an image file; its name must end in .hex (Intel HEX) or .bin (raw binary)",
                        path);
     case ImageLoadFailure::kUnreadable:
-      return Formatted(lookup, "%s: cannot read: %s", path, std::strerror(e.systemError));
+      return LookedUp(lookup, "%s: cannot read: %s", path, std::strerror(e.systemError));
     case ImageLoadFailure::kConversionFailed:
-      return ConversionMessage(e.path, e.line, e.converterResult,
-                               lookup ? lookup("HEX conversion failed with ") : "HEX conversion failed with ");
+      return ConversionMessage(e.path, e.line, e.converterResult, LookedUp(lookup, "HEX conversion failed with "));
     case ImageLoadFailure::kEmpty:
-      return Formatted(lookup, "%s: the image is empty", path);
+      return LookedUp(lookup, "%s: the image is empty", path);
     case ImageLoadFailure::kTooLarge: {
       const auto size = static_cast<unsigned long long>(e.size);
       const auto limit = static_cast<unsigned long long>(e.limit);
       if (e.limitName.empty())
-        return Formatted(lookup, "%s: the image is %llu bytes, larger than the %llu bytes", path, size, limit);
-      return Formatted(lookup, "%s: the image is %llu bytes, larger than the %llu bytes of %s", path, size, limit,
+        return LookedUp(lookup, "%s: the image is %llu bytes, larger than the %llu bytes", path, size, limit);
+      return LookedUp(lookup, "%s: the image is %llu bytes, larger than the %llu bytes of %s", path, size, limit,
                        e.limitName.c_str());
     }
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hex/ImageFileKind.h"
+#include "hex/TextLookup.h"
 
 namespace quillet {
 
@@ -55,10 +56,6 @@ struct ImageLoad {
 };
 
 ImageLoad LoadImage(const std::string& path, const ImageLoadOptions& options);
-
-// The user's language for an English text (a printf format); the English text itself when there is
-// no translation.
-using TextLookup = const char* (*)(const char* english);
 
 // One line naming the file and what is wrong with it, in English or, through `lookup`, in the
 // user's language.

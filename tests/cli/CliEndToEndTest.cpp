@@ -506,10 +506,10 @@ TEST_F(Cli, ReadbackCatchesWhatTheXorChecksumCannotSee) {
 TEST_F(Cli, BitsThatStayZeroAfterAWriteWithoutEraseAskWhetherItWasErased) {
   SetFlash(Bytes(16384, 0x00));
   WriteBytes(dir / "fw.bin", RandomBytes(1000, 7));
-  CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--no-erase", "--readback"}, Sim());
+  CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--no-erase", "--readback"}, InEnglish(Sim()));
   EXPECT_EQ(r.exit, 1);
   EXPECT_THAT(r.err, HasSubstr("was the flash erased?"));
-  r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--readback"}, Sim());
+  r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--readback"}, InEnglish(Sim()));
   EXPECT_EQ(r.exit, 0) << r.err;
   EXPECT_THAT(r.err, Not(HasSubstr("erased?")));
 }

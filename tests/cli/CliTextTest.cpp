@@ -1,5 +1,5 @@
-// quillet-cli's own messages in both languages: every failure, open refusal, image error and
-// chip error exists in English and in Chinese, the English has no Chinese in it, and both carry
+// quillet-cli's own messages in both languages: every failure, open refusal, image error, read-back
+// difference, misuse and chip error exists in English and in Chinese, the English has no Chinese in it, and both carry
 // the same paths and numbers.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include "cli/CliOptions.h"
 #include "cli/Session.h"
 #include "hex/Chex2bin.h"
+#include "hex/ImageComparison.h"
 #include "hex/ImageFile.h"
 #include "programmer/MessageCatalogue.h"
 #include "programmer/Programmer.h"
@@ -73,6 +74,37 @@ std::vector<std::function<std::string()>> EveryMessage() {
       return DescribeImageLoadError(e, logtext::Translate);
     });
   }
+  ImageComparison differs;
+  differs.compared = 256;
+  differs.differing = 2;
+  differs.firstAddress = 0x10;
+  differs.expected = 0xFF;
+  differs.actual = 0xF7;
+  differs.bitsOneToZero = 2;
+  for (const bool withoutErase : {false, true})
+    messages.push_back([differs, withoutErase] { return DescribeMismatch(differs, withoutErase, logtext::Translate); });
+  const std::vector<std::vector<std::string>> misuses = {
+      {},
+      {"frob"},
+      {"--bogus"},
+      {"read", "--chip"},
+      {"read", "--chip=", "-o", "x.bin"},
+      {"detect", "-q", "-v"},
+      {"read", "-c", "le1"},
+      {"write", "fw.bin"},
+      {"detect", "-c", "le1"},
+      {"detect", "-o", "x.bin"},
+      {"read", "-c", "le1", "-o", "x.bin", "--no-erase"},
+      {"detect", "--watch"},
+      {"list", "--serial", "S1"},
+      {"convert", "a.hex", "b.bin", "--simulate"},
+      {"detect", "--serial", "S1", "--device", "/dev/hidraw0"},
+      {"detect", "extra"},
+      {"write", "-c", "le1"},
+      {"convert", "a.hex"},
+  };
+  for (const auto& arguments : misuses)
+    messages.push_back([arguments] { return ParseCliOptions(arguments).error; });
   for (const char* chip : {"le2", "lu1"})
     messages.push_back([chip] {
       std::string error;
@@ -102,7 +134,7 @@ TEST(CliMessages, EachExistsInBothLanguagesWithTheSamePathsAndNumbers) {
     std::sort(numbersZh.begin(), numbersZh.end());
     std::sort(numbersEn.begin(), numbersEn.end());
     EXPECT_EQ(numbersZh, numbersEn) << chinese << " / " << english;
-    for (const char* argument : {"/dev/hidraw3", "/tmp/fw 2.hex", "NRF24LE1_16K", "le2"})
+    for (const char* argument : {"/dev/hidraw3", "/tmp/fw 2.hex", "NRF24LE1_16K", "le2", "--bogus", "S1", "0x0010"})
       EXPECT_EQ(chinese.find(argument) == std::string::npos, english.find(argument) == std::string::npos)
           << argument << " in " << chinese << " / " << english;
   }

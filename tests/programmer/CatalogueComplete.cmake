@@ -5,8 +5,7 @@ file(GLOB sources RELATIVE ${SOURCE_DIR}
   ${SOURCE_DIR}/programmer/*.cpp ${SOURCE_DIR}/cli/*.cpp ${SOURCE_DIR}/cli/station/*.cpp ${SOURCE_DIR}/hex/*.cpp)
 set(template ${WORK_DIR}/quillet.pot)
 execute_process(
-  COMMAND ${XGETTEXT} --language=C++ --from-code=UTF-8 --keyword=Translate --keyword=Say --keyword=lookup
-          --keyword=Formatted:2 --output=${template} ${sources}
+  COMMAND ${XGETTEXT} --language=C++ --from-code=UTF-8 --keyword=Translate --keyword=Say --keyword=LookedUp:2 --output=${template} ${sources}
   WORKING_DIRECTORY ${SOURCE_DIR}
   RESULT_VARIABLE extracted)
 if(NOT extracted EQUAL 0)
