@@ -117,7 +117,7 @@ TEST_P(ReadTest, TheWholeFlashGoesToTheFileAsBinOrHex) {
   const ReadCase& c = GetParam();
   const Bytes flash = FlashLike(c.flashSize, 3);
   SetFlash(flash);
-  const CliRun r = RunCli({"read", c.simulate, "-c", c.chip, "-o", c.file}, Sim());
+  const CliRun r = RunCli({"read", c.simulate, "-c", c.chip, "-o", c.file}, InEnglish(Sim()));
   ASSERT_EQ(r.exit, 0) << r.err;
   EXPECT_EQ(r.out, "");  // stdout carries only data; progress and messages are on stderr
   EXPECT_THAT(r.err, HasSubstr("reading: " + std::to_string(c.flashSize) + " of"));

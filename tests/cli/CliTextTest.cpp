@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/CliOptions.h"
+#include "cli/Progress.h"
 #include "cli/Session.h"
 #include "hex/Chex2bin.h"
 #include "hex/ImageComparison.h"
@@ -105,6 +106,8 @@ std::vector<std::function<std::string()>> EveryMessage() {
   };
   for (const auto& arguments : misuses)
     messages.push_back([arguments] { return ParseCliOptions(arguments).error; });
+  for (const bool complete : {true, false})
+    messages.push_back([complete] { return FormatPhaseLine("verifying", 640, 16384, 2.0, complete); });
   for (const char* chip : {"le2", "lu1"})
     messages.push_back([chip] {
       std::string error;
@@ -166,6 +169,16 @@ TEST(CliMessages, ReorderedArgumentsKeepTheirPlaces) {
   e.limitName = logtext::Say("%s's flash", "NRF24LE1_16K");
   EXPECT_EQ(DescribeImageLoadError(e, logtext::Translate),
             "/tmp/fw 2.hex：镜像有 16385 字节，超过了 NRF24LE1_16K 闪存的 16384 字节");
+}
+
+// The progress bar keeps to the terminal's width in Chinese too: the phase's two characters take
+// two columns each (and three bytes).
+TEST(CliMessages, TheChineseProgressBarFillsTheSameColumns) {
+  test::ScopedLanguage chinese("zh_CN");
+  const std::string bar = FormatProgressBar("writing", 8192, 16384, 0.5, 80);
+  EXPECT_THAT(bar, ::testing::StartsWith("写入      ["));
+  EXPECT_EQ(bar.size() - std::string("写入").size() / 3, 80u - 1u);  // columns: bytes less one a character
+  EXPECT_EQ(FormatPhaseLine("writing", 640, 16384, 2.0, false), "写入：640 / 16384 字节，用时 2.00 秒，0.3 KiB/s，未完成");
 }
 
 }  // namespace
