@@ -108,10 +108,7 @@ TEST_F(EnglishWindow, TheWindowsOwnTextsAreEnglish) {
 
 // The box for a programmer this user may not open says how to get access, in English.
 TEST_F(EnglishWindow, TheAccessHintIsInEnglish) {
-  auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
-  config.refusedAccess = {hid::HidAccess::ReadWrite, hid::HidAccess::ReadOnly,
-                          hid::HidAccess::WriteOnly, hid::HidAccess::None};
-  platform->Attach(config);
+  platform->Attach(RefusedProgrammer());
   Open();
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_THAT(errors[0], ::testing::HasSubstr("\n\nThis user may not open the programmer's device node. Install "
