@@ -50,17 +50,19 @@ bool SameNode(const std::string& a, const std::string& b) {
 }
 
 // The system's message on one line, with how to get access when that was refused.
-std::string OpenMessage(const OperationFailure& f) {
+std::string OpenMessage(const OperationFailure& f, TextLookup lookup) {
   if (const auto* refused = std::get_if<failure::PermissionRefused>(&f))
-    return OneLine(refused->message + "\n\n" + Translate(refused->hint.c_str()));
+    return OneLine(refused->message + "\n\n" + LookedUp(lookup, refused->hint.c_str()));
   return OneLine(std::get<failure::OpenFailed>(f).message);
 }
 
-std::string OpenFailure(const OperationFailure& f) {
+std::string OpenFailure(const OperationFailure& f, TextLookup lookup) {
   if (const auto* refused = std::get_if<failure::PermissionRefused>(&f))
-    return Say("cannot open the programmer %s: %s", refused->node.c_str(), OpenMessage(f).c_str()) +
-           Say(" Install it with: %s", kUdevInstall);
-  return Say("cannot open the programmer %s: %s", std::get<failure::OpenFailed>(f).node.c_str(), OpenMessage(f).c_str());
+    return LookedUp(lookup, "cannot open the programmer %s: %s", refused->node.c_str(),
+                    OpenMessage(f, lookup).c_str()) +
+           LookedUp(lookup, " Install it with: %s", kUdevInstall);
+  return LookedUp(lookup, "cannot open the programmer %s: %s", std::get<failure::OpenFailed>(f).node.c_str(),
+                  OpenMessage(f, lookup).c_str());
 }
 
 const long long kWatchdogMs = OperationWatchdog::kInterval.count();
@@ -116,48 +118,48 @@ void Session::OnIdentified(const OperationOutcome& o) {
 void Session::OnDeviceChange() {
   programmer_->AppendLog(logtext::kDeviceChange);
   const auto r = programmer_->Rescan([this](const OperationOutcome& o) { OnIdentified(o); });
-  if (r.failure) openError_ = OpenMessage(*r.failure);
+  if (r.failure) openError_ = OpenMessage(*r.failure, Translate);
 }
 
 std::string Session::TakeOpenError() { return std::exchange(openError_, {}); }
 
-Outcome DescribeFailure(const OperationOutcome& o, const std::string& what) {
+Outcome DescribeFailure(const OperationOutcome& o, const std::string& what, TextLookup lookup) {
   if (o.Ok()) return {};
-  const char* doing = Translate(what.c_str());
+  const std::string doing = LookedUp(lookup, what.c_str());
   return std::visit(
       Overloaded{
           [&](const failure::FailureReply& f) -> Outcome {
-            return {kExitFailed, Say("the programmer answered with failure reply 0x%02X", f.reply)};
+            return {kExitFailed, LookedUp(lookup, "the programmer answered with failure reply 0x%02X", f.reply)};
           },
           [&](const failure::StreamStopped&) -> Outcome {
             return {kExitNoAnswer,
-                    Say("the programmer stopped taking the image (a report not taken within %u ms); the chip "
+                    LookedUp(lookup, "the programmer stopped taking the image (a report not taken within %u ms); the chip "
                         "holds part of it at most",
                         kReportWriteTimeoutMs)};
           },
           [&](const failure::Removed&) -> Outcome {
-            return {kExitNoAnswer, Say("the programmer was unplugged while %s", doing)};
+            return {kExitNoAnswer, LookedUp(lookup, "the programmer was unplugged while %s", doing.c_str())};
           },
           [&](const failure::Timeout& t) -> Outcome {
             if (t.phase == Phase::Checksum)
-              return {kExitNoAnswer, Say("the image was sent, but the programmer sent no checksum for %lld ms", kWatchdogMs)};
-            return {kExitNoAnswer, Say("the programmer stopped answering while %s: nothing for %lld ms", doing, kWatchdogMs)};
+              return {kExitNoAnswer, LookedUp(lookup, "the image was sent, but the programmer sent no checksum for %lld ms", kWatchdogMs)};
+            return {kExitNoAnswer, LookedUp(lookup, "the programmer stopped answering while %s: nothing for %lld ms", doing.c_str(), kWatchdogMs)};
           },
           [&](const failure::CheckWordMismatch& f) -> Outcome {
-            return {kExitFailed, Say("the programmer's check word is %d, not %d: the link is not trustworthy",
+            return {kExitFailed, LookedUp(lookup, "the programmer's check word is %d, not %d: the link is not trustworthy",
                                      f.received, f.expected)};
           },
           [&](const failure::NoChip&) -> Outcome {
             return {kExitFailed,
-                    Translate("no chip answers on the programmer's connector (check the wiring, the module and "
+                    LookedUp(lookup, "no chip answers on the programmer's connector (check the wiring, the module and "
                               "the contacts)")};
           },
-          [&](const failure::PermissionRefused&) -> Outcome { return {kExitNoProgrammer, OpenFailure(*o.failure)}; },
-          [&](const failure::OpenFailed&) -> Outcome { return {kExitNoProgrammer, OpenFailure(*o.failure)}; },
+          [&](const failure::PermissionRefused&) -> Outcome { return {kExitNoProgrammer, OpenFailure(*o.failure, lookup)}; },
+          [&](const failure::OpenFailed&) -> Outcome { return {kExitNoProgrammer, OpenFailure(*o.failure, lookup)}; },
           [&](const failure::ChecksumMismatch&) -> Outcome {
-            return {kExitFailed, Translate("the programmer's checksum of the image differs from ours")};
+            return {kExitFailed, LookedUp(lookup, "the programmer's checksum of the image differs from ours")};
           },
-          [&](const auto&) -> Outcome { return {kExitFailed, Say("the programmer did not finish %s", doing)}; },
+          [&](const auto&) -> Outcome { return {kExitFailed, LookedUp(lookup, "the programmer did not finish %s", doing.c_str())}; },
       },
       *o.failure);
 }
@@ -175,7 +177,7 @@ Outcome Session::Open(const std::string& serial, const std::string& device) {
     OnIdentified(o);
     done(o);
   });
-  if (r.failure) return {kExitNoProgrammer, OpenFailure(*r.failure)};
+  if (r.failure) return {kExitNoProgrammer, OpenFailure(*r.failure, Translate)};
   if (!r.opened) {
     if (!serial.empty())
       return {kExitNoProgrammer, Say("no programmer (04d8:003f) with serial number %s found", serial.c_str())};
@@ -185,7 +187,7 @@ Outcome Session::Open(const std::string& serial, const std::string& device) {
   const OperationOutcome o = Await();
   // Who it is and whether a chip answers are the caller's to judge (CheckIdentity).
   if (o.identity) return {};
-  return DescribeFailure(o, "asking who it is");
+  return DescribeFailure(o, "asking who it is", Translate);
 }
 
 Outcome Session::CheckIdentity() const {
@@ -193,7 +195,7 @@ Outcome Session::CheckIdentity() const {
   if (!id) return {kExitNoAnswer, Translate("the programmer did not say who it is")};
   OperationOutcome o;
   o.failure = IdentityFailure(*id);
-  return DescribeFailure(o, "asking who it is");
+  return DescribeFailure(o, "asking who it is", Translate);
 }
 
 std::optional<Identity> Session::LastIdentity() const { return programmer_->LastIdentity(); }
@@ -223,7 +225,7 @@ Outcome Session::Read(TaskFlags flags, const std::string& phase, std::vector<uin
   if (o.Ok()) progress_.Update(static_cast<uint64_t>(o.flash.size()));
   progress_.Finish(o.Ok());
   if (o.Ok()) flash = std::move(o.flash);
-  return DescribeFailure(o, phase);
+  return DescribeFailure(o, phase, Translate);
 }
 
 Outcome Session::Write(std::span<const uint8_t> image, TaskFlags flags, WriteResult& result) {
@@ -237,7 +239,7 @@ Outcome Session::Write(std::span<const uint8_t> image, TaskFlags flags, WriteRes
   if (flags.verify) result.checksumAgrees = o.checksumAgrees;
   // A checksum that differs is the caller's to weigh (it may read back to say where).
   if (o.As<failure::ChecksumMismatch>()) return {};
-  return DescribeFailure(o, "writing");
+  return DescribeFailure(o, "writing", Translate);
 }
 
 }  // namespace quillet::cli

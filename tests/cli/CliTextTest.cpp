@@ -64,7 +64,7 @@ std::vector<std::function<std::string()>> EveryMessage() {
   };
   for (const OperationOutcome& o : failures)
     for (const char* what : {"asking who it is", "reading", "writing", "verifying"})
-      messages.push_back([o, what] { return DescribeFailure(o, what).error; });
+      messages.push_back([o, what] { return DescribeFailure(o, what, logtext::Translate).error; });
   for (const ImageLoadFailure f : {ImageLoadFailure::kNotAnImage, ImageLoadFailure::kUnreadable,
                                    ImageLoadFailure::kConversionFailed, ImageLoadFailure::kEmpty,
                                    ImageLoadFailure::kTooLarge}) {
@@ -149,7 +149,7 @@ TEST(CliMessages, ARefusalCarriesTheUdevRuleInEitherLanguage) {
       Failed(failure::PermissionRefused{"/dev/hidraw3", "Permission denied", kProgrammerAccessHint});
   for (const char* language : {"en_US", "zh_CN"}) {
     test::ScopedLanguage scope(language);
-    const Outcome described = DescribeFailure(o, "asking who it is");
+    const Outcome described = DescribeFailure(o, "asking who it is", logtext::Translate);
     EXPECT_EQ(described.exit, kExitNoProgrammer);
     EXPECT_THAT(described.error, HasSubstr("/dev/hidraw3"));
     EXPECT_THAT(described.error, HasSubstr("Permission denied"));
@@ -159,7 +159,15 @@ TEST(CliMessages, ARefusalCarriesTheUdevRuleInEitherLanguage) {
     EXPECT_EQ(described.error.find('\n'), std::string::npos) << "one line";
   }
   test::ScopedLanguage chinese("zh_CN");
-  EXPECT_THAT(DescribeFailure(o, "reading").error, HasSubstr("当前用户无权打开编程器的设备节点"));
+  EXPECT_THAT(DescribeFailure(o, "reading", logtext::Translate).error, HasSubstr("当前用户无权打开编程器的设备节点"));
+}
+
+// Without the catalogue's lookup the words stay English whatever the locale: what a station's
+// journal records reads the same after a run under another language.
+TEST(CliMessages, TheRecordedWordsStayEnglish) {
+  test::ScopedLanguage chinese("zh_CN");
+  EXPECT_EQ(DescribeFailure(Failed(failure::Removed{}), "writing").error, "the programmer was unplugged while writing");
+  EXPECT_EQ(DescribeFailure(Failed(failure::Removed{}), "writing", logtext::Translate).error, "写入时编程器被拔下");
 }
 
 // The arguments a translation puts in another order still land where they belong.
