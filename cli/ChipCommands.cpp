@@ -59,7 +59,8 @@ Outcome Compare(const std::vector<uint8_t>& image, const std::vector<uint8_t>& f
   m["bits_1_to_0"] = static_cast<Json::UInt64>(c.bitsOneToZero);
   m["bits_0_to_1"] = static_cast<Json::UInt64>(c.bitsZeroToOne);
   record["mismatch"] = m;
-  return {kExitFailed, Say("the chip differs from %s: %s", file.c_str(), DescribeMismatch(c, withoutErase, Translate).c_str())};
+  return {kExitFailed,
+          Say("the chip differs from %s: %s", file.c_str(), DescribeMismatch(c, withoutErase, Translate).c_str())};
 }
 
 std::string SnapshotName(const std::string& dir, const std::string& chip) {
@@ -89,7 +90,8 @@ Outcome WriteOnce(const CliOptions& o, Output& out, OpenSession& p, const std::s
   if (!o.snapshotDir.empty()) {
     std::vector<uint8_t> before;
     outcome = s.Read(o.flags, "reading", before);
-    if (!outcome.Ok()) return {outcome.exit, Say("the snapshot could not be read, nothing was written: %s", outcome.error.c_str())};
+    if (!outcome.Ok())
+      return {outcome.exit, Say("the snapshot could not be read, nothing was written: %s", outcome.error.c_str())};
     const std::string path = SnapshotName(o.snapshotDir, o.chip);
     if (std::string failed = WriteFileAtomically(path, before); !failed.empty())
       return {kExitFailed, Say("the snapshot could not be saved, nothing was written: %s", failed.c_str())};
@@ -117,7 +119,8 @@ Outcome WriteOnce(const CliOptions& o, Output& out, OpenSession& p, const std::s
   outcome = Compare(image, flash, file, !o.flags.erase, record);
   if (!outcome.Ok() && !agrees) outcome.error = Say("the programmer's checksum differs, and %s", outcome.error.c_str());
   if (outcome.Ok() && !agrees)
-    outcome = {kExitFailed, Translate("the programmer's checksum of the image differs from ours, though the read-back matches")};
+    outcome = {kExitFailed,
+               Translate("the programmer's checksum of the image differs from ours, though the read-back matches")};
   if (outcome.Ok()) out.Message(Say("read back: %s holds the image", o.chip.c_str()));
   return outcome;
 }

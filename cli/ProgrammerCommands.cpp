@@ -44,8 +44,10 @@ int RunList(const CliOptions& o, Output& out) {
     dev["reason"] = reason.empty() ? Json::Value() : Json::Value(reason);
     devices.append(dev);
     const std::string serial = d->SerialNumber.empty() ? "-" : d->SerialNumber;
-    const std::string access = reason.empty() ? logtext::Translate("accessible") : logtext::Say("no access: %s", reason.c_str());
-    out.Data(logtext::Say("%s  %s  serial %s  %s", d->InterfacePath.c_str(), d->Name.c_str(), serial.c_str(), access.c_str()));
+    const std::string access =
+        reason.empty() ? logtext::Translate("accessible") : logtext::Say("no access: %s", reason.c_str());
+    out.Data(logtext::Say("%s  %s  serial %s  %s", d->InterfacePath.c_str(), d->Name.c_str(), serial.c_str(),
+                          access.c_str()));
   }
   record["devices"] = devices;
   Outcome o2;

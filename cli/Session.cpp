@@ -133,33 +133,42 @@ Outcome DescribeFailure(const OperationOutcome& o, const std::string& what, Text
           },
           [&](const failure::StreamStopped&) -> Outcome {
             return {kExitNoAnswer,
-                    LookedUp(lookup, "the programmer stopped taking the image (a report not taken within %u ms); the chip "
-                        "holds part of it at most",
-                        kReportWriteTimeoutMs)};
+                    LookedUp(lookup,
+                             "the programmer stopped taking the image (a report not taken within %u ms); the chip "
+                             "holds part of it at most",
+                             kReportWriteTimeoutMs)};
           },
           [&](const failure::Removed&) -> Outcome {
             return {kExitNoAnswer, LookedUp(lookup, "the programmer was unplugged while %s", doing.c_str())};
           },
           [&](const failure::Timeout& t) -> Outcome {
             if (t.phase == Phase::Checksum)
-              return {kExitNoAnswer, LookedUp(lookup, "the image was sent, but the programmer sent no checksum for %lld ms", kWatchdogMs)};
-            return {kExitNoAnswer, LookedUp(lookup, "the programmer stopped answering while %s: nothing for %lld ms", doing.c_str(), kWatchdogMs)};
+              return {kExitNoAnswer, LookedUp(lookup, "the image was sent, but the programmer sent no checksum for %lld ms",
+                                              kWatchdogMs)};
+            return {kExitNoAnswer, LookedUp(lookup, "the programmer stopped answering while %s: nothing for %lld ms",
+                                            doing.c_str(), kWatchdogMs)};
           },
           [&](const failure::CheckWordMismatch& f) -> Outcome {
-            return {kExitFailed, LookedUp(lookup, "the programmer's check word is %d, not %d: the link is not trustworthy",
-                                     f.received, f.expected)};
+            return {kExitFailed,
+                    LookedUp(lookup, "the programmer's check word is %d, not %d: the link is not trustworthy",
+                             f.received, f.expected)};
           },
           [&](const failure::NoChip&) -> Outcome {
             return {kExitFailed,
-                    LookedUp(lookup, "no chip answers on the programmer's connector (check the wiring, the module and "
-                              "the contacts)")};
+                    LookedUp(lookup,
+                             "no chip answers on the programmer's connector (check the wiring, the module and "
+                             "the contacts)")};
           },
-          [&](const failure::PermissionRefused&) -> Outcome { return {kExitNoProgrammer, OpenFailure(*o.failure, lookup)}; },
+          [&](const failure::PermissionRefused&) -> Outcome {
+            return {kExitNoProgrammer, OpenFailure(*o.failure, lookup)};
+          },
           [&](const failure::OpenFailed&) -> Outcome { return {kExitNoProgrammer, OpenFailure(*o.failure, lookup)}; },
           [&](const failure::ChecksumMismatch&) -> Outcome {
             return {kExitFailed, LookedUp(lookup, "the programmer's checksum of the image differs from ours")};
           },
-          [&](const auto&) -> Outcome { return {kExitFailed, LookedUp(lookup, "the programmer did not finish %s", doing.c_str())}; },
+          [&](const auto&) -> Outcome {
+            return {kExitFailed, LookedUp(lookup, "the programmer did not finish %s", doing.c_str())};
+          },
       },
       *o.failure);
 }
