@@ -146,7 +146,7 @@ bool ImageFiles::ShowHex(const std::string& path, const ImageLoad& load) {
 
 bool ImageFiles::ShowBin(const std::string& path, ImageLoad load) {
   if (load.error.failure == ImageLoadFailure::kUnreadable)
-    throw widgets::FileError("Cannot open", path, load.error.systemError);
+    throw widgets::FileError(widgets::kCannotOpen, path, load.error.systemError);
   const Image& image = load.image;
   document_.LoadFromFile(ToQString(path), QByteArray(reinterpret_cast<const char*>(image.bytes.data()),
                                                      static_cast<qsizetype>(image.Size())));

@@ -5,15 +5,23 @@
 // English.
 
 #include <QCoreApplication>
+#include <QLocale>
+#include <QTranslator>
 #include <QString>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 
+#include "widgets/TextFill.h"
+
 namespace quillet {
 
 // Loads the program's translation for the locale's language, if it has one, and Qt's own.
 void InstallTranslations(QCoreApplication& app);
+
+// The program's own translation for `locale`, as InstallTranslations chooses it; false for a
+// language it has none for, which reads English.
+bool LoadProgramTranslation(QTranslator& translator, const QLocale& locale);
 
 // A user text kept in a constant: its English source, translated each time it is read, so that
 // a constant made before the application exists still speaks the language chosen at start-up.
@@ -24,9 +32,5 @@ struct UiText {
   QString Text() const { return QCoreApplication::translate(context, source); }
   operator QString() const { return Text(); }  // NOLINT: a text wherever a QString is taken
 };
-
-// The pattern as UTF-8 with %1 to %9 replaced by the arguments in one pass, so that an argument's
-// own "%1" stays as it is. The arguments' bytes are kept as they are: a file name need not be UTF-8.
-std::string FillIn(const QString& pattern, std::initializer_list<std::string_view> args = {});
 
 }  // namespace quillet

@@ -1,6 +1,7 @@
 #include "cli/BackendSetUp.h"
 
 #include "programmer/ActivityLog.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet::cli {
 
@@ -25,9 +26,9 @@ Outcome OpenProgrammer(const CliOptions& o, Output& out, OpenSession& p) {
   p.session = std::make_unique<Session>(p.backend.hid, out.Bar(), log);
   Outcome opened = p.session->Open(o.serial, o.device);
   if (opened.Ok() && p.session->ProgrammersFound() > 1 && o.serial.empty() && o.device.empty())
-    out.Message(std::to_string(p.session->ProgrammersFound()) + " programmers attached; using " +
-                p.session->OpenNode() + " (serial " + p.session->OpenSerial() +
-                "); --serial or --device picks another");
+    out.Message(logtext::Say("%d programmers attached; using %s (serial %s); --serial or --device picks another",
+                             p.session->ProgrammersFound(), p.session->OpenNode().c_str(),
+                             p.session->OpenSerial().c_str()));
   return opened;
 }
 

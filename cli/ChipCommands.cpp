@@ -16,18 +16,21 @@
 #include "hex/ImageFile.h"
 #include "hex/ImageFileKind.h"
 #include "hex/IntelHexWriter.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet::cli {
 
 namespace {
 
 namespace fs = std::filesystem;
+using logtext::Say;
+using logtext::Translate;
 
 std::string CheckOutputPath(const std::string& path) {
   std::error_code ec;
   const fs::path parent = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : fs::path(".");
-  if (!fs::is_directory(parent, ec)) return path + ": no such folder " + parent.string();
-  if (fs::is_directory(path, ec)) return path + ": is a folder";
+  if (!fs::is_directory(parent, ec)) return Say("%s: no such folder %s", path.c_str(), parent.string().c_str());
+  if (fs::is_directory(path, ec)) return Say("%s: is a folder", path.c_str());
   return {};
 }
 
@@ -58,7 +61,8 @@ Outcome Compare(const std::vector<uint8_t>& image, const std::vector<uint8_t>& f
   m["bits_1_to_0"] = static_cast<Json::UInt64>(c.bitsOneToZero);
   m["bits_0_to_1"] = static_cast<Json::UInt64>(c.bitsZeroToOne);
   record["mismatch"] = m;
-  return {kExitFailed, "the chip differs from " + file + ": " + DescribeMismatch(c, withoutErase)};
+  return {kExitFailed,
+          Say("the chip differs from %s: %s", file.c_str(), DescribeMismatch(c, withoutErase, Translate).c_str())};
 }
 
 std::string SnapshotName(const std::string& dir, const std::string& chip) {
@@ -88,12 +92,13 @@ Outcome WriteOnce(const CliOptions& o, Output& out, OpenSession& p, const std::s
   if (!o.snapshotDir.empty()) {
     std::vector<uint8_t> before;
     outcome = s.Read(o.flags, "reading", before);
-    if (!outcome.Ok()) return {outcome.exit, "the snapshot could not be read, nothing was written: " + outcome.error};
+    if (!outcome.Ok())
+      return {outcome.exit, Say("the snapshot could not be read, nothing was written: %s", outcome.error.c_str())};
     const std::string path = SnapshotName(o.snapshotDir, o.chip);
     if (std::string failed = WriteFileAtomically(path, before); !failed.empty())
-      return {kExitFailed, "the snapshot could not be saved, nothing was written: " + failed};
+      return {kExitFailed, Say("the snapshot could not be saved, nothing was written: %s", failed.c_str())};
     record["snapshot"] = path;
-    out.Message("saved the chip's content to " + path);
+    out.Message(Say("saved the chip's content to %s", path.c_str()));
   }
   Session::WriteResult written;
   outcome = s.Write(image, o.flags, written);
@@ -103,18 +108,22 @@ Outcome WriteOnce(const CliOptions& o, Output& out, OpenSession& p, const std::s
   if (!outcome.Ok()) return outcome;
   const bool agrees = written.checksumAgrees.value_or(true);
   if (agrees)
-    out.Message("wrote " + std::to_string(image.size()) + " bytes of " + file + " to " + o.chip +
-                (o.flags.verify ? "; the programmer's checksum agrees" : ""));
-  const Outcome differs{kExitFailed, "the programmer's checksum of the image differs from ours"};
+    out.Message(o.flags.verify
+                    ? Say("wrote %zu bytes of %s to %s; the programmer's checksum agrees", image.size(), file.c_str(),
+                          o.chip.c_str())
+                    : Say("wrote %zu bytes of %s to %s", image.size(), file.c_str(), o.chip.c_str()));
+  const Outcome differs{kExitFailed, Translate("the programmer's checksum of the image differs from ours")};
   if (!o.readback) return agrees ? Outcome{} : differs;
   // Read back even after a checksum that differs: the comparison says where and how.
   std::vector<uint8_t> flash;
   outcome = s.Read(o.flags, "verifying", flash);
   if (!outcome.Ok()) return agrees ? outcome : differs;
   outcome = Compare(image, flash, file, !o.flags.erase, record);
-  if (!outcome.Ok() && !agrees) outcome.error = "the programmer's checksum differs, and " + outcome.error;
-  if (outcome.Ok() && !agrees) outcome = {kExitFailed, differs.error + ", though the read-back matches"};
-  if (outcome.Ok()) out.Message("read back: " + o.chip + " holds the image");
+  if (!outcome.Ok() && !agrees) outcome.error = Say("the programmer's checksum differs, and %s", outcome.error.c_str());
+  if (outcome.Ok() && !agrees)
+    outcome = {kExitFailed,
+               Translate("the programmer's checksum of the image differs from ours, though the read-back matches")};
+  if (outcome.Ok()) out.Message(Say("read back: %s holds the image", o.chip.c_str()));
   return outcome;
 }
 
@@ -166,7 +175,7 @@ int RunRead(const CliOptions& o, Output& out) {
       failed = WriteFileAtomically(o.output, flash);
     }
     if (!failed.empty()) outcome = {kExitFailed, failed};
-    else out.Message("read " + std::to_string(flash.size()) + " bytes of " + o.chip + " into " + o.output);
+    else out.Message(Say("read %zu bytes of %s into %s", flash.size(), o.chip.c_str(), o.output.c_str()));
   }
   p.End();
   return Finish(out, record, outcome, start);
@@ -184,7 +193,7 @@ int RunVerify(const CliOptions& o, Output& out) {
   std::vector<uint8_t> flash;
   Outcome outcome = ReadWholeChip(o, out, record, "verifying", p, flash);
   if (outcome.Ok()) outcome = Compare(image.bytes, flash, file, false, record);
-  if (outcome.Ok()) out.Message(o.chip + " holds " + file + " (" + std::to_string(image.bytes.size()) + " bytes)");
+  if (outcome.Ok()) out.Message(Say("%s holds %s (%zu bytes)", o.chip.c_str(), file.c_str(), image.bytes.size()));
   p.End();
   return Finish(out, record, outcome, start);
 }
@@ -206,7 +215,8 @@ int RunWrite(const CliOptions& o, Output& out) {
     if (!fs::is_directory(o.snapshotDir, ec)) {
       Json::Value record = NewRecord(Command::Write, o.chip);
       record["file"] = file;
-      return Finish(out, record, {kExitUsage, o.snapshotDir + ": cannot make this snapshot folder"}, SteadyClock::now());
+      return Finish(out, record, {kExitUsage, Say("%s: cannot make this snapshot folder", o.snapshotDir.c_str())},
+                    SteadyClock::now());
     }
   }
   const auto start = SteadyClock::now();

@@ -6,11 +6,15 @@
 #include <sstream>
 
 #include "cli/Commands.h"
+#include "programmer/MessageCatalogue.h"
 #include "sim/Backend.h"
 
 namespace quillet::cli {
 
 namespace {
+
+using logtext::Say;
+using logtext::Translate;
 
 std::string Normalised(std::string s) {
   for (char& c : s) c = c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -35,50 +39,53 @@ std::vector<std::string> Words(const char* text) {
   return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-// "a", "a and b", "a, b and c".
+// "a", "a and b", "a, b and c", in the user's language.
 std::string Enumeration(const std::vector<std::string>& items) {
   std::string text;
   for (size_t i = 0; i < items.size(); ++i)
-    text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    text += (i == 0 ? "" : i + 1 == items.size() ? Translate(" and ") : Translate(", ")) + items[i];
   return text;
 }
 
-// The commands of `section` an option applies to, as its misuse names them: "read only", "read,
-// write and verify".
-std::string CommandsWith(bool CommandEntry::*takes, Section section) {
+// The misuse of an option given to a command of `section` that does not take it: "--watch applies
+// to write only", "-c/--chip applies to read, write and verify".
+std::string AppliesTo(const std::string& option, bool CommandEntry::*takes, Section section) {
   std::vector<std::string> names;
   for (const CommandEntry& e : CommandTable())
     if (e.*takes && e.section == section) names.push_back(e.name);
-  return Enumeration(names) + (names.size() == 1 ? " only" : "");
+  if (names.size() == 1) return Say("%s applies to %s only", option.c_str(), names.front().c_str());
+  return Say("%s applies to %s", option.c_str(), Enumeration(names).c_str());
 }
 
 // What a command accepts beyond the common options; the first misuse found, or empty.
 std::string CheckApplicable(const CliOptions& o, const CommandEntry& c,
                             const std::vector<std::string>& taskFlagsGiven) {
   const std::string name = c.name;
-  if (!o.chip.empty() && !c.chip) return "-c/--chip applies to " + CommandsWith(&CommandEntry::chip, c.section);
-  if (c.chip && o.chip.empty()) return name + " needs -c CHIP";
-  if (!o.output.empty() && !c.output) return "-o/--output applies to " + CommandsWith(&CommandEntry::output, c.section);
-  if (c.output && o.output.empty()) return name + " needs -o FILE";
+  if (!o.chip.empty() && !c.chip) return AppliesTo("-c/--chip", &CommandEntry::chip, c.section);
+  if (c.chip && o.chip.empty()) return Say("%s needs -c CHIP", name.c_str());
+  if (!o.output.empty() && !c.output) return AppliesTo("-o/--output", &CommandEntry::output, c.section);
+  if (c.output && o.output.empty()) return Say("%s needs -o FILE", name.c_str());
   if (!c.writeOptions) {
-    const std::string writeOnly = " applies to " + CommandsWith(&CommandEntry::writeOptions, Section::Programming);
-    if (!taskFlagsGiven.empty()) return taskFlagsGiven.front() + writeOnly;
-    if (o.readback) return "--readback" + writeOnly;
-    if (!o.snapshotDir.empty()) return "--snapshot" + writeOnly;
-    if (o.watch) return "--watch" + writeOnly;
+    const auto writeOnly = [&](const std::string& option) {
+      return AppliesTo(option, &CommandEntry::writeOptions, Section::Programming);
+    };
+    if (!taskFlagsGiven.empty()) return writeOnly(taskFlagsGiven.front());
+    if (o.readback) return writeOnly("--readback");
+    if (!o.snapshotDir.empty()) return writeOnly("--snapshot");
+    if (o.watch) return writeOnly("--watch");
   }
   if (o.notify && !o.watch) return "--notify applies to write --watch";
   if (c.reach != Reach::OneProgrammer && (!o.serial.empty() || !o.device.empty()))
-    return "--serial and --device do not apply to " + name;
-  if (c.reach == Reach::FilesOnly && o.simulateFlashSize) return "--simulate does not apply to " + name;
-  if (!o.serial.empty() && !o.device.empty()) return "give --serial or --device, not both";
+    return Say("--serial and --device do not apply to %s", name.c_str());
+  if (c.reach == Reach::FilesOnly && o.simulateFlashSize) return Say("--simulate does not apply to %s", name.c_str());
+  if (!o.serial.empty() && !o.device.empty()) return Translate("give --serial or --device, not both");
   return {};
 }
 
 // The command's positional arguments as its misuse names them: "no arguments", "one FILE".
 std::string ArgumentsWanted(const std::vector<std::string>& files) {
-  if (files.empty()) return "no arguments";
-  return files.size() == 1 ? "one " + files.front() : Enumeration(files);
+  if (files.empty()) return Translate("no arguments");
+  return files.size() == 1 ? Say("one %s", files.front().c_str()) : Enumeration(files);
 }
 
 // A command's lines in --help: how it is called, and what it does.
@@ -111,10 +118,10 @@ std::string MatchChip(const std::string& text, std::string& error) {
   if (matches.empty()) {
     for (const ChipInfo& chip : kChipCatalogue)
       names += (names.empty() ? "" : ", ") + std::string(chip.name);
-    error = "unknown chip \"" + text + "\"; the chips are " + names;
+    error = Say("unknown chip \"%s\"; the chips are %s", text.c_str(), names.c_str());
   } else {
-    for (const std::string& m : matches) names += (names.empty() ? "" : " or ") + m;
-    error = "chip \"" + text + "\" is ambiguous: " + names;
+    for (const std::string& m : matches) names += (names.empty() ? "" : Translate(" or ")) + m;
+    error = Say("chip \"%s\" is ambiguous: %s", text.c_str(), names.c_str());
   }
   return {};
 }
@@ -162,10 +169,10 @@ CliOptions ParseCliOptions(const std::vector<std::string>& arguments) {
     }
     if (valued) {
       if (!haveValue) {
-        if (i + 1 >= arguments.size()) return fail(a + " needs a value");
+        if (i + 1 >= arguments.size()) return fail(Say("%s needs a value", a.c_str()));
         value = arguments[++i];
       }
-      if (value.empty()) return fail(std::string(valued->longName) + " needs a non-empty value");
+      if (value.empty()) return fail(Say("%s needs a non-empty value", valued->longName));
       std::string& field = valued->field == &CliOptions::chip ? chipText : o.*(valued->field);
       field = value;
       continue;
@@ -205,23 +212,22 @@ CliOptions ParseCliOptions(const std::vector<std::string>& arguments) {
     } else if (a == "--version") {
       o.version = true;
     } else {
-      return fail("unknown option " + a);
+      return fail(Say("unknown option %s", a.c_str()));
     }
   }
   if (o.help || o.version) return o;
-  if (quiet && verbose) return fail("-q and -v exclude each other");
+  if (quiet && verbose) return fail(Translate("-q and -v exclude each other"));
   o.verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
 
-  if (positional.empty()) return fail("no command given");
+  if (positional.empty()) return fail(Translate("no command given"));
   const CommandEntry* entry = nullptr;
   for (const CommandEntry& e : CommandTable())
     if (positional.front() == e.name) entry = &e;
-  if (!entry) return fail("unknown command \"" + positional.front() + "\"");
+  if (!entry) return fail(Say("unknown command \"%s\"", positional.front().c_str()));
   o.command = entry->command;
   o.arguments.assign(positional.begin() + 1, positional.end());
   if (const std::vector<std::string> files = Words(entry->files); o.arguments.size() != files.size())
-    return fail(std::string(entry->name) + " takes " + ArgumentsWanted(files) + ", not " +
-                std::to_string(o.arguments.size()));
+    return fail(Say("%s takes %s, not %zu", entry->name, ArgumentsWanted(files).c_str(), o.arguments.size()));
   if (!chipText.empty()) {
     std::string why;
     o.chip = MatchChip(chipText, why);

@@ -5,6 +5,7 @@
 
 #include "app/Version.h"
 #include "cli/Output.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet::cli {
 
@@ -73,7 +74,8 @@ int RunCli(const std::vector<std::string>& arguments) {
     return kExitOk;
   }
   if (!o.error.empty()) {
-    std::fprintf(stderr, "%s: %s (quillet-cli --help shows the usage)\n", kProgram, o.error.c_str());
+    const std::string error = logtext::Say("%s (quillet-cli --help shows the usage)", o.error.c_str());
+    std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
     return kExitUsage;
   }
   const CommandEntry* command = FindCommand(o.command);

@@ -1,6 +1,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <csignal>
 
 #include "cli/Console.h"
@@ -10,6 +11,10 @@ namespace quillet::cli {
 std::vector<std::string> PrepareProcess(int argc, char** argv) {
   // A reader of stdout that goes away (| head) ends the output, not the process mid-write.
   std::signal(SIGPIPE, SIG_IGN);
+  // The system's messages (strerror) in the user's language, as UTF-8 like all the output; the
+  // other categories (numbers above all, which JSON needs with a point) stay C's.
+  std::setlocale(LC_CTYPE, "C.UTF-8");
+  std::setlocale(LC_MESSAGES, "");
   return std::vector<std::string>(argv + 1, argv + argc);
 }
 

@@ -9,6 +9,7 @@
 #include "hex/Chex2bin.h"
 #include "hex/HexConversion.h"
 #include "hex/ImageFile.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet::cli {
 
@@ -35,7 +36,8 @@ int RunConvert(const CliOptions& o, Output& out) {
   // Written whole through a temporary file: a longer file there before keeps no stale tail.
   if (std::string failed = WriteFileAtomically(target, c.image); !failed.empty())
     return Finish(out, record, {kExitFailed, failed}, start);
-  out.Message(in + " -> " + target + ": result 0, Success. " + std::to_string(c.length) + " bytes");
+  out.Message(logtext::Say("%s -> %s: result 0, Success. %llu bytes", in.c_str(), target.c_str(),
+                           static_cast<unsigned long long>(c.length)));
   return Finish(out, record, {}, start);
 }
 

@@ -6,6 +6,7 @@
 #include "cli/Commands.h"
 #include "cli/Output.h"
 #include "hid/HidIO.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet::cli {
 
@@ -30,9 +31,9 @@ int RunList(const CliOptions& o, Output& out) {
       probe.handle->Shutdown();
     } else {
       reason = backend->hid.platform->ErrorText(probe.error);
-      if (probe.sharingViolation) reason += " (held by another process)";
+      if (probe.sharingViolation) reason += logtext::Translate(" (held by another process)");
       if (probe.error == EACCES || probe.error == EPERM)
-        reason += "; install the udev rule 70-quillet.rules (quillet-cli detect shows how)";
+        reason += logtext::Translate("; install the udev rule 70-quillet.rules (quillet-cli detect shows how)");
     }
     Json::Value dev(Json::objectValue);
     dev["node"] = d->InterfacePath;
@@ -42,12 +43,15 @@ int RunList(const CliOptions& o, Output& out) {
     dev["accessible"] = reason.empty();
     dev["reason"] = reason.empty() ? Json::Value() : Json::Value(reason);
     devices.append(dev);
-    out.Data(d->InterfacePath + "  " + d->Name + "  serial " + (d->SerialNumber.empty() ? "-" : d->SerialNumber) +
-             "  " + (reason.empty() ? "accessible" : "no access: " + reason));
+    const std::string serial = d->SerialNumber.empty() ? "-" : d->SerialNumber;
+    const std::string access =
+        reason.empty() ? logtext::Translate("accessible") : logtext::Say("no access: %s", reason.c_str());
+    out.Data(logtext::Say("%s  %s  serial %s  %s", d->InterfacePath.c_str(), d->Name.c_str(), serial.c_str(),
+                          access.c_str()));
   }
   record["devices"] = devices;
   Outcome o2;
-  if (devices.empty()) o2 = {kExitNoProgrammer, "no programmer (04d8:003f) attached"};
+  if (devices.empty()) o2 = {kExitNoProgrammer, logtext::Translate("no programmer (04d8:003f) attached")};
   return Finish(out, record, o2, start);
 }
 

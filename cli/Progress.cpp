@@ -2,15 +2,31 @@
 
 #include <algorithm>
 
+#include "programmer/MessageCatalogue.h"
+
 namespace quillet::cli {
 
 namespace {
+
+using logtext::Say;
+using logtext::Translate;
 
 std::string Rate(uint64_t bytes, double seconds) {
   char text[32];
   if (seconds <= 0) return "-- KiB/s";
   std::snprintf(text, sizeof text, "%.1f KiB/s", static_cast<double>(bytes) / 1024.0 / seconds);
   return text;
+}
+
+// Terminal columns of UTF-8 text: a character of three bytes or more (the Chinese phase names')
+// takes two.
+size_t Columns(const std::string& text) {
+  size_t columns = 0;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) columns += byte >= 0xE0 ? 2 : 1;
+  }
+  return columns;
 }
 
 }  // namespace
@@ -20,10 +36,11 @@ std::string FormatProgressBar(const std::string& phase, uint64_t done, uint64_t 
   char tail[96];
   std::snprintf(tail, sizeof tail, " %llu/%llu B  %s  %.1f s", static_cast<unsigned long long>(done),
                 static_cast<unsigned long long>(total), Rate(done, seconds).c_str(), seconds);
-  std::string head = phase;
-  head.resize(std::max<size_t>(head.size(), 10), ' ');
+  std::string head = Translate(phase.c_str());
+  const size_t headColumns = std::max<size_t>(Columns(head), 10);
+  head.append(headColumns - Columns(head), ' ');
   // The bar takes what the text leaves, but never less than 10 cells.
-  const int cells = std::max(10, width - static_cast<int>(head.size() + std::char_traits<char>::length(tail)) - 3);
+  const int cells = std::max(10, width - static_cast<int>(headColumns + std::char_traits<char>::length(tail)) - 3);
   const uint64_t clamped = std::min(done, total);
   const int filled = total ? static_cast<int>(clamped * static_cast<uint64_t>(cells) / total) : cells;
   return head + "[" + std::string(static_cast<size_t>(filled), '#') +
@@ -32,11 +49,11 @@ std::string FormatProgressBar(const std::string& phase, uint64_t done, uint64_t 
 
 std::string FormatPhaseLine(const std::string& phase, uint64_t done, uint64_t total, double seconds,
                             bool complete) {
-  char text[160];
-  std::snprintf(text, sizeof text, "%s: %llu of %llu bytes in %.2f s, %s%s", phase.c_str(),
-                static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), seconds,
-                Rate(done, seconds).c_str(), complete ? "" : ", stopped short");
-  return text;
+  std::string line = Say("%s: %llu of %llu bytes in %.2f s, %s", Translate(phase.c_str()),
+                         static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), seconds,
+                         Rate(done, seconds).c_str());
+  if (!complete) line += Translate(", stopped short");
+  return line;
 }
 
 Progress::Progress(Mode mode, std::FILE* out, std::function<int()> width)

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "programmer/LogText.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet::cli {
 
@@ -17,9 +18,12 @@ struct Overloaded : F... {
   using F::operator()...;
 };
 
+using logtext::Say;
+using logtext::Translate;
+
 // How to give the logged-in user the programmer's node, for a permission refusal.
 constexpr char kUdevInstall[] =
-    " Install it with: echo 'KERNEL==\"hidraw*\", ATTRS{idVendor}==\"04d8\", "
+    "echo 'KERNEL==\"hidraw*\", ATTRS{idVendor}==\"04d8\", "
     "ATTRS{idProduct}==\"003f\", TAG+=\"uaccess\"' | sudo tee /etc/udev/rules.d/70-quillet.rules "
     "&& sudo udevadm control --reload && sudo udevadm trigger";
 
@@ -46,19 +50,22 @@ bool SameNode(const std::string& a, const std::string& b) {
 }
 
 // The system's message on one line, with how to get access when that was refused.
-std::string OpenMessage(const OperationFailure& f) {
+std::string OpenMessage(const OperationFailure& f, TextLookup lookup) {
   if (const auto* refused = std::get_if<failure::PermissionRefused>(&f))
-    return OneLine(refused->message + "\n\n" + refused->hint);
+    return OneLine(refused->message + "\n\n" + LookedUp(lookup, refused->hint.c_str()));
   return OneLine(std::get<failure::OpenFailed>(f).message);
 }
 
-std::string OpenFailure(const OperationFailure& f) {
+std::string OpenFailure(const OperationFailure& f, TextLookup lookup) {
   if (const auto* refused = std::get_if<failure::PermissionRefused>(&f))
-    return "cannot open the programmer " + refused->node + ": " + OpenMessage(f) + kUdevInstall;
-  return "cannot open the programmer " + std::get<failure::OpenFailed>(f).node + ": " + OpenMessage(f);
+    return LookedUp(lookup, "cannot open the programmer %s: %s", refused->node.c_str(),
+                    OpenMessage(f, lookup).c_str()) +
+           LookedUp(lookup, " Install it with: %s", kUdevInstall);
+  return LookedUp(lookup, "cannot open the programmer %s: %s", std::get<failure::OpenFailed>(f).node.c_str(),
+                  OpenMessage(f, lookup).c_str());
 }
 
-const std::string kWatchdogMs = std::to_string(OperationWatchdog::kInterval.count());
+const long long kWatchdogMs = OperationWatchdog::kInterval.count();
 
 }  // namespace
 
@@ -111,48 +118,57 @@ void Session::OnIdentified(const OperationOutcome& o) {
 void Session::OnDeviceChange() {
   programmer_->AppendLog(logtext::kDeviceChange);
   const auto r = programmer_->Rescan([this](const OperationOutcome& o) { OnIdentified(o); });
-  if (r.failure) openError_ = OpenMessage(*r.failure);
+  if (r.failure) openError_ = OpenMessage(*r.failure, Translate);
 }
 
 std::string Session::TakeOpenError() { return std::exchange(openError_, {}); }
 
-Outcome DescribeFailure(const OperationOutcome& o, const std::string& what) {
+Outcome DescribeFailure(const OperationOutcome& o, const std::string& what, TextLookup lookup) {
   if (o.Ok()) return {};
+  const std::string doing = LookedUp(lookup, what.c_str());
   return std::visit(
       Overloaded{
           [&](const failure::FailureReply& f) -> Outcome {
-            char text[96];
-            std::snprintf(text, sizeof text, "the programmer answered with failure reply 0x%02X", f.reply);
-            return {kExitFailed, text};
+            return {kExitFailed, LookedUp(lookup, "the programmer answered with failure reply 0x%02X", f.reply)};
           },
           [&](const failure::StreamStopped&) -> Outcome {
             return {kExitNoAnswer,
-                    "the programmer stopped taking the image (a report not taken within " +
-                        std::to_string(kReportWriteTimeoutMs) + " ms); the chip holds part of it at most"};
+                    LookedUp(lookup,
+                             "the programmer stopped taking the image (a report not taken within %u ms); the chip "
+                             "holds part of it at most",
+                             kReportWriteTimeoutMs)};
           },
           [&](const failure::Removed&) -> Outcome {
-            return {kExitNoAnswer, "the programmer was unplugged while " + what};
+            return {kExitNoAnswer, LookedUp(lookup, "the programmer was unplugged while %s", doing.c_str())};
           },
           [&](const failure::Timeout& t) -> Outcome {
             if (t.phase == Phase::Checksum)
-              return {kExitNoAnswer, "the image was sent, but the programmer sent no checksum for " + kWatchdogMs + " ms"};
-            return {kExitNoAnswer, "the programmer stopped answering while " + what + ": nothing for " + kWatchdogMs + " ms"};
+              return {kExitNoAnswer, LookedUp(lookup, "the image was sent, but the programmer sent no checksum for %lld ms",
+                                              kWatchdogMs)};
+            return {kExitNoAnswer, LookedUp(lookup, "the programmer stopped answering while %s: nothing for %lld ms",
+                                            doing.c_str(), kWatchdogMs)};
           },
           [&](const failure::CheckWordMismatch& f) -> Outcome {
-            return {kExitFailed, "the programmer's check word is " + std::to_string(f.received) + ", not " +
-                                     std::to_string(f.expected) + ": the link is not trustworthy"};
+            return {kExitFailed,
+                    LookedUp(lookup, "the programmer's check word is %d, not %d: the link is not trustworthy",
+                             f.received, f.expected)};
           },
           [&](const failure::NoChip&) -> Outcome {
             return {kExitFailed,
-                    "no chip answers on the programmer's connector (check the wiring, the module and the "
-                    "contacts)"};
+                    LookedUp(lookup,
+                             "no chip answers on the programmer's connector (check the wiring, the module and "
+                             "the contacts)")};
           },
-          [&](const failure::PermissionRefused&) -> Outcome { return {kExitNoProgrammer, OpenFailure(*o.failure)}; },
-          [&](const failure::OpenFailed&) -> Outcome { return {kExitNoProgrammer, OpenFailure(*o.failure)}; },
+          [&](const failure::PermissionRefused&) -> Outcome {
+            return {kExitNoProgrammer, OpenFailure(*o.failure, lookup)};
+          },
+          [&](const failure::OpenFailed&) -> Outcome { return {kExitNoProgrammer, OpenFailure(*o.failure, lookup)}; },
           [&](const failure::ChecksumMismatch&) -> Outcome {
-            return {kExitFailed, "the programmer's checksum of the image differs from ours"};
+            return {kExitFailed, LookedUp(lookup, "the programmer's checksum of the image differs from ours")};
           },
-          [&](const auto&) -> Outcome { return {kExitFailed, "the programmer did not finish " + what}; },
+          [&](const auto&) -> Outcome {
+            return {kExitFailed, LookedUp(lookup, "the programmer did not finish %s", doing.c_str())};
+          },
       },
       *o.failure);
 }
@@ -170,25 +186,25 @@ Outcome Session::Open(const std::string& serial, const std::string& device) {
     OnIdentified(o);
     done(o);
   });
-  if (r.failure) return {kExitNoProgrammer, OpenFailure(*r.failure)};
+  if (r.failure) return {kExitNoProgrammer, OpenFailure(*r.failure, Translate)};
   if (!r.opened) {
-    std::string which = !serial.empty()   ? " with serial number " + serial
-                        : !device.empty() ? " at " + device
-                                          : "";
-    return {kExitNoProgrammer, "no programmer (04d8:003f)" + which + " found"};
+    if (!serial.empty())
+      return {kExitNoProgrammer, Say("no programmer (04d8:003f) with serial number %s found", serial.c_str())};
+    if (!device.empty()) return {kExitNoProgrammer, Say("no programmer (04d8:003f) at %s found", device.c_str())};
+    return {kExitNoProgrammer, Translate("no programmer (04d8:003f) found")};
   }
   const OperationOutcome o = Await();
   // Who it is and whether a chip answers are the caller's to judge (CheckIdentity).
   if (o.identity) return {};
-  return DescribeFailure(o, "asking who it is");
+  return DescribeFailure(o, "asking who it is", Translate);
 }
 
 Outcome Session::CheckIdentity() const {
   const auto id = LastIdentity();
-  if (!id) return {kExitNoAnswer, "the programmer did not say who it is"};
+  if (!id) return {kExitNoAnswer, Translate("the programmer did not say who it is")};
   OperationOutcome o;
   o.failure = IdentityFailure(*id);
-  return DescribeFailure(o, "asking who it is");
+  return DescribeFailure(o, "asking who it is", Translate);
 }
 
 std::optional<Identity> Session::LastIdentity() const { return programmer_->LastIdentity(); }
@@ -218,7 +234,7 @@ Outcome Session::Read(TaskFlags flags, const std::string& phase, std::vector<uin
   if (o.Ok()) progress_.Update(static_cast<uint64_t>(o.flash.size()));
   progress_.Finish(o.Ok());
   if (o.Ok()) flash = std::move(o.flash);
-  return DescribeFailure(o, phase);
+  return DescribeFailure(o, phase, Translate);
 }
 
 Outcome Session::Write(std::span<const uint8_t> image, TaskFlags flags, WriteResult& result) {
@@ -232,7 +248,7 @@ Outcome Session::Write(std::span<const uint8_t> image, TaskFlags flags, WriteRes
   if (flags.verify) result.checksumAgrees = o.checksumAgrees;
   // A checksum that differs is the caller's to weigh (it may read back to say where).
   if (o.As<failure::ChecksumMismatch>()) return {};
-  return DescribeFailure(o, "writing");
+  return DescribeFailure(o, "writing", Translate);
 }
 
 }  // namespace quillet::cli

@@ -16,6 +16,7 @@
 #include "cli/EventLoop.h"
 #include "cli/Progress.h"
 #include "engine/AppendLog.h"
+#include "hex/TextLookup.h"
 #include "programmer/Programmer.h"
 
 namespace quillet::cli {
@@ -27,8 +28,9 @@ struct Outcome {
 };
 
 // The command line's words for an operation's failure, and the exit status it stands for; `what`
-// names what the programmer was doing.
-Outcome DescribeFailure(const OperationOutcome& o, const std::string& what);
+// names what the programmer was doing. English, or through `lookup` (the message catalogue's
+// logtext::Translate) the user's language; records that outlive the run keep the English.
+Outcome DescribeFailure(const OperationOutcome& o, const std::string& what, TextLookup lookup = nullptr);
 
 class Session {
  public:

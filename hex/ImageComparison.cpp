@@ -26,16 +26,14 @@ ImageComparison CompareImages(std::span<const std::uint8_t> expected, std::span<
   return c;
 }
 
-std::string DescribeMismatch(const ImageComparison& c, bool writtenWithoutErase) {
-  char text[256];
-  std::snprintf(text, sizeof text,
-                "first difference at 0x%04zX: expected 0x%02X, read 0x%02X; %zu of %zu bytes differ, "
-                "%zu bits 1->0 and %zu bits 0->1",
-                c.firstAddress, c.expected, c.actual, c.differing, c.compared, c.bitsOneToZero,
-                c.bitsZeroToOne);
-  std::string s = text;
+std::string DescribeMismatch(const ImageComparison& c, bool writtenWithoutErase, TextLookup lookup) {
+  std::string s = LookedUp(lookup,
+                           "first difference at 0x%04zX: expected 0x%02X, read 0x%02X; %zu of %zu bytes differ, "
+                           "%zu bits 1->0 and %zu bits 0->1",
+                           c.firstAddress, c.expected, c.actual, c.differing, c.compared, c.bitsOneToZero,
+                           c.bitsZeroToOne);
   if (writtenWithoutErase && c.bitsOneToZero > 0)
-    s += "; bits that should be 1 read 0 after a write without erase: was the flash erased?";
+    s += LookedUp(lookup, "; bits that should be 1 read 0 after a write without erase: was the flash erased?");
   return s;
 }
 

@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include "hex/TextLookup.h"
+
 namespace quillet {
 
 struct ImageComparison {
@@ -24,7 +26,8 @@ struct ImageComparison {
 ImageComparison CompareImages(std::span<const std::uint8_t> expected, std::span<const std::uint8_t> actual);
 
 // One line: where the first difference is, both bytes, how many bytes and bits differ; after a
-// write without erase, bits that stayed 0 ask whether the flash was erased.
-std::string DescribeMismatch(const ImageComparison& c, bool writtenWithoutErase);
+// write without erase, bits that stayed 0 ask whether the flash was erased. In English or, through
+// `lookup`, in the user's language.
+std::string DescribeMismatch(const ImageComparison& c, bool writtenWithoutErase, TextLookup lookup = nullptr);
 
 }  // namespace quillet

@@ -106,21 +106,28 @@ ImageLoad LoadImage(const std::string& path, const ImageLoadOptions& options) {
   return load;
 }
 
-std::string DescribeImageLoadError(const ImageLoadError& e) {
+std::string DescribeImageLoadError(const ImageLoadError& e, TextLookup lookup) {
+  const char* path = e.path.c_str();
   switch (e.failure) {
     case ImageLoadFailure::kNone:
       return {};
     case ImageLoadFailure::kNotAnImage:
-      return e.path + ": not an image file; its name must end in .hex (Intel HEX) or .bin (raw binary)";
+      return LookedUp(lookup, "%s: not an image file; its name must end in .hex (Intel HEX) or .bin (raw binary)",
+                       path);
     case ImageLoadFailure::kUnreadable:
-      return e.path + ": cannot read: " + std::strerror(e.systemError);
+      return LookedUp(lookup, "%s: cannot read: %s", path, std::strerror(e.systemError));
     case ImageLoadFailure::kConversionFailed:
-      return ConversionMessage(e.path, e.line, e.converterResult, "HEX conversion failed with ");
+      return ConversionMessage(e.path, e.line, e.converterResult, LookedUp(lookup, "HEX conversion failed with "));
     case ImageLoadFailure::kEmpty:
-      return e.path + ": the image is empty";
-    case ImageLoadFailure::kTooLarge:
-      return e.path + ": the image is " + std::to_string(e.size) + " bytes, larger than the " +
-             std::to_string(e.limit) + " bytes" + (e.limitName.empty() ? "" : " of " + e.limitName);
+      return LookedUp(lookup, "%s: the image is empty", path);
+    case ImageLoadFailure::kTooLarge: {
+      const auto size = static_cast<unsigned long long>(e.size);
+      const auto limit = static_cast<unsigned long long>(e.limit);
+      if (e.limitName.empty())
+        return LookedUp(lookup, "%s: the image is %llu bytes, larger than the %llu bytes", path, size, limit);
+      return LookedUp(lookup, "%s: the image is %llu bytes, larger than the %llu bytes of %s", path, size, limit,
+                       e.limitName.c_str());
+    }
   }
   return {};
 }

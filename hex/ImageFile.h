@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hex/ImageFileKind.h"
+#include "hex/TextLookup.h"
 
 namespace quillet {
 
@@ -56,8 +57,9 @@ struct ImageLoad {
 
 ImageLoad LoadImage(const std::string& path, const ImageLoadOptions& options);
 
-// One line naming the file and what is wrong with it.
-std::string DescribeImageLoadError(const ImageLoadError& error);
+// One line naming the file and what is wrong with it, in English or, through `lookup`, in the
+// user's language.
+std::string DescribeImageLoadError(const ImageLoadError& error, TextLookup lookup = nullptr);
 
 // Reads the whole file into `out`, or at most `readLimit` bytes of it when that is not 0. Returns 0,
 // or the errno of the failure.

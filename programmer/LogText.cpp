@@ -1,7 +1,5 @@
 #include "programmer/LogText.h"
 
-#include <cstdio>
-
 #include "programmer/IdentityCheck.h"
 #include "programmer/MessageCatalogue.h"
 

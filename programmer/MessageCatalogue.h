@@ -1,5 +1,9 @@
 #pragma once
-// The log's message catalogue, one implementation per system (MessageCatalogue<System>.cpp).
+// The message catalogue of the Qt-free layers (the log and quillet-cli), one implementation per
+// system (MessageCatalogue<System>.cpp).
+
+#include <cstdio>
+#include <string>
 
 namespace quillet::logtext {
 
@@ -7,5 +11,22 @@ namespace quillet::logtext {
 // as gettext reads them), as UTF-8; the English text itself where the catalogue has none. The
 // result lives as long as the program.
 const char* Translate(const char* english);
+
+// printf's formatting of an already chosen format.
+template <class... Args>
+std::string Format(const char* format, Args... args) {
+  const int length = std::snprintf(nullptr, 0, format, args...);
+  if (length <= 0) return {};
+  std::string text(static_cast<size_t>(length), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, args...);
+  return text;
+}
+
+// The English printf format's translation, filled in. The catalogue's compiler checks that each
+// translation takes the same arguments.
+template <class... Args>
+std::string Say(const char* englishFormat, Args... args) {
+  return Format(Translate(englishFormat), args...);
+}
 
 }  // namespace quillet::logtext

@@ -62,7 +62,8 @@ struct Timeout {
 };
 // The programmer went away while the operation ran.
 struct Removed {};
-// The programmer's node may not be opened by this user; `hint` says how to get access.
+// The programmer's node may not be opened by this user; `hint` says how to get access (in English:
+// the message catalogue has it in the user's language).
 struct PermissionRefused {
   std::string node;
   std::string message;  // the system's

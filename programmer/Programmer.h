@@ -34,7 +34,8 @@ namespace quillet {
 // A report the programmer does not take within this time fails instead of blocking its sender.
 inline constexpr uint32_t kReportWriteTimeoutMs = 1000;
 
-// Added to the system's message when the programmer's device node may not be opened.
+// Added to the system's message when the programmer's device node may not be opened. English, as
+// the outcome carries it; the front end that shows it looks it up in the message catalogue.
 extern const char kProgrammerAccessHint[];
 
 // What a programmer needs from its owner's event loop.

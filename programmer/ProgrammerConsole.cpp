@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "programmer/LogText.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet {
 
@@ -24,7 +25,7 @@ void ProgrammerConsole::Rescan() {
   const Programmer::RescanResult r = programmer_.Rescan();
   if (!r.failure) return;
   if (const auto* refused = std::get_if<failure::PermissionRefused>(&*r.failure))
-    throw hid::EHidError(refused->message + "\n\n" + refused->hint);
+    throw hid::EHidError(refused->message + "\n\n" + logtext::Translate(refused->hint.c_str()));
   if (const auto* failed = std::get_if<failure::OpenFailed>(&*r.failure)) throw hid::EHidError(failed->message);
 }
 

@@ -40,10 +40,11 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The tests speak both languages: they run under these locales, which a fresh machine lacks. Named
-# in /etc/locale.gen, so that the next locale-gen (the locales package runs it) keeps them.
+# The tests speak both languages: they run under these locales, which a fresh machine lacks (the
+# other Chinese ones check which language each Chinese-speaking region gets). Named in
+# /etc/locale.gen, so that the next locale-gen (the locales package runs it) keeps them.
 regenerate=
-for name in zh_CN en_US; do
+for name in zh_CN en_US zh_SG zh_TW zh_HK; do
   if ! grep -qx "$name.UTF-8 UTF-8" /etc/locale.gen; then
     $sudo sed -i "s/^# *\($name.UTF-8 UTF-8\)$/\1/" /etc/locale.gen
     grep -qx "$name.UTF-8 UTF-8" /etc/locale.gen || echo "$name.UTF-8 UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null

@@ -53,8 +53,13 @@ std::optional<HidBackend> SimulatedHidBackend(uint32_t flashSize, const sim::Sim
   config.faults = knobs.faults;
   config.chipConnected = knobs.chipConnected;
   const int takes = knobs.takesOutputReports;
-  HidBackend b = SimulatedHidBackend(std::move(config),
-                                     [takes](sim::SimHidDeviceConfig& d) { d.takesOutputReports = takes; });
+  const bool refused = knobs.accessRefused;
+  HidBackend b = SimulatedHidBackend(std::move(config), [takes, refused](sim::SimHidDeviceConfig& d) {
+    d.takesOutputReports = takes;
+    if (refused)
+      d.refusedAccess = {hid::HidAccess::ReadWrite, hid::HidAccess::ReadOnly, hid::HidAccess::WriteOnly,
+                         hid::HidAccess::None};
+  });
   b.flashFile = knobs.flashFile;
   error = sim::LoadFlashFile(b.flashFile, *b.programmer);
   if (!error.empty()) return std::nullopt;

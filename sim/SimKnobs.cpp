@@ -63,6 +63,8 @@ SimKnobs ParseSimKnobs(const char* faults, const char* flashFile, std::string& e
       k.faults.corruptChecksum = true;
     } else if (name == "withhold-checksum" && value.empty()) {
       k.faults.withholdChecksum = true;
+    } else if (name == "refuse-access" && value.empty()) {
+      k.accessRefused = true;
     } else if (name == "no-chip" && value.empty()) {
       k.chipConnected = false;
     } else if (name == "stuck") {

@@ -11,7 +11,8 @@
 //                             drop-read=N, wrong-check-word, corrupt-checksum,
 //                             withhold-checksum (the verify reply never comes), no-chip,
 //                             stuck=ADDR:ZEROS:ONES (bits stuck at 0 and at 1; repeatable),
-//                             takes-output=N (the device stops taking output reports after N)
+//                             takes-output=N (the device stops taking output reports after N),
+//                             refuse-access (this user may not open the programmer's node)
 //
 // Where the system backend looks for /sys and /dev is hid/LinuxHidPlatform.h's knob.
 
@@ -25,6 +26,7 @@ struct SimKnobs {
   SimProgrammerFaults faults;
   bool chipConnected = true;
   int takesOutputReports = -1;
+  bool accessRefused = false;
   std::string flashFile;
 };
 

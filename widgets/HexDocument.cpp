@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "widgets/HexFile.h"
+#include "widgets/TextFill.h"
 
 namespace quillet::widgets {
 
@@ -66,7 +67,7 @@ void HexDocument::LoadFromFile(const QString& path, QByteArray bytes) {
 void HexDocument::SaveToFile(const QString& path) {
   const bool sameFile = SameFile(path, fileName_);
   if (sameFile && fileReadOnly_)
-    throw std::runtime_error("Cannot save readonly file " + path.toStdString() + ".");
+    throw std::runtime_error(FillIn(QCoreApplication::translate("HexFile", kCannotSaveReadOnly), {path.toStdString()}));
   ReplaceFile(path, data_, sameFile && modified_);
   fileName_ = path;
   fileReadOnly_ = false;

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <cerrno>
 #include <climits>
@@ -15,6 +16,7 @@
 #include <string>
 
 #include "component/AtomicFile.h"
+#include "widgets/TextFill.h"
 
 namespace quillet::widgets {
 namespace {
@@ -26,14 +28,16 @@ std::string Native(const QString& path) { return QFile::encodeName(path).toStdSt
 }  // namespace
 
 std::runtime_error FileError(const char* what, const std::string& path, int error) {
-  return std::runtime_error(std::string(what) + " " + path + ".\r\n(" + std::strerror(error) + ".)");
+  QString pattern = QCoreApplication::translate("HexFile", what);
+  pattern.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+  return std::runtime_error(FillIn(pattern, {path, std::strerror(error)}));
 }
 
 LoadedFile ReadWholeFile(const QString& path) {
   const std::string native = Native(path);
   const std::string shown = path.toStdString();
   const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) Fail("Cannot open", shown, errno);
+  if (fd < 0) Fail(kCannotOpen, shown, errno);
   LoadedFile file;
   int error = 0;
   struct stat st {};
@@ -59,7 +63,7 @@ LoadedFile ReadWholeFile(const QString& path) {
     file.readOnly = quillet::IsReadOnlyFile(native, st.st_mode);
   }
   ::close(fd);
-  if (error != 0) Fail("Cannot open", shown, error);
+  if (error != 0) Fail(kCannotOpen, shown, error);
   return file;
 }
 
@@ -75,11 +79,11 @@ void ReplaceFile(const QString& path, const QByteArray& bytes, bool backup) {
   const std::optional<FileReplaceError> failed = ReplaceFileAtomically(Native(path), data, backup);
   if (!failed) return;
   switch (failed->step) {
-    case FileReplaceError::kCreate: Fail("Cannot create", path.toStdString(), failed->error);
-    case FileReplaceError::kWrite: Fail("Cannot write", path.toStdString(), failed->error);
-    case FileReplaceError::kBackup: Fail("Cannot create backup", failed->file, failed->error);
+    case FileReplaceError::kCreate: Fail(kCannotCreate, path.toStdString(), failed->error);
+    case FileReplaceError::kWrite: Fail(kCannotWrite, path.toStdString(), failed->error);
+    case FileReplaceError::kBackup: Fail(kCannotCreateBackup, failed->file, failed->error);
   }
-  Fail("Cannot create", path.toStdString(), failed->error);
+  Fail(kCannotCreate, path.toStdString(), failed->error);
 }
 
 bool SameFile(const QString& a, const QString& b) {

@@ -3,6 +3,7 @@
 // Failures throw std::runtime_error whose text names the file and the system's reason.
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 #include <stdexcept>
 #include <string>
@@ -14,7 +15,17 @@ struct LoadedFile {
   bool readOnly = false;  // nobody may write it, or this process may not
 };
 
-// The error the view's file operations throw: "<what> <path>.\r\n(<strerror of error>.)".
+// What a file error says, with %1 the path and %2 the system's reason; in the user's language
+// where the window's translations have it (context "HexFile"). The line break is written plain
+// here and becomes CR LF in the message.
+inline constexpr char kCannotOpen[] = QT_TRANSLATE_NOOP("HexFile", "Cannot open %1.\n(%2.)");
+inline constexpr char kCannotCreate[] = QT_TRANSLATE_NOOP("HexFile", "Cannot create %1.\n(%2.)");
+inline constexpr char kCannotWrite[] = QT_TRANSLATE_NOOP("HexFile", "Cannot write %1.\n(%2.)");
+inline constexpr char kCannotCreateBackup[] = QT_TRANSLATE_NOOP("HexFile", "Cannot create backup %1.\n(%2.)");
+// The view's own refusal to save over the read-only file it shows; %1 the path.
+inline constexpr char kCannotSaveReadOnly[] = QT_TRANSLATE_NOOP("HexFile", "Cannot save readonly file %1.");
+
+// The error the view's file operations throw: `what` filled in with the path and strerror of error.
 std::runtime_error FileError(const char* what, const std::string& path, int error);
 
 // "Cannot open <path>.\r\n(<reason>.)" when the file cannot be opened or read.

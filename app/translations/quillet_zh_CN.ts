@@ -2,6 +2,37 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN" sourcelanguage="en">
 <context>
+    <name>HexFile</name>
+    <message>
+        <source>Cannot open %1.
+(%2.)</source>
+        <translation>无法打开 %1。
+（%2。）</translation>
+    </message>
+    <message>
+        <source>Cannot create %1.
+(%2.)</source>
+        <translation>无法创建 %1。
+（%2。）</translation>
+    </message>
+    <message>
+        <source>Cannot write %1.
+(%2.)</source>
+        <translation>无法写入 %1。
+（%2。）</translation>
+    </message>
+    <message>
+        <source>Cannot create backup %1.
+(%2.)</source>
+        <translation>无法创建备份 %1。
+（%2。）</translation>
+    </message>
+    <message>
+        <source>Cannot save readonly file %1.</source>
+        <translation>无法保存只读文件 %1。</translation>
+    </message>
+</context>
+<context>
     <name>ImageFiles</name>
     <message>
         <source>Firmware files (*.hex *.bin);;All (*)</source>

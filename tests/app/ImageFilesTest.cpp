@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <climits>
+#include <clocale>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -22,6 +23,7 @@
 
 #include "engine/Wire.h"
 #include "hex/Chex2bin.h"
+#include "tests/support/EnglishWindow.h"
 #include "tests/support/HexGen.h"
 #include "tests/support/Values.h"
 #include "widgets/HexEditor.h"
@@ -269,6 +271,7 @@ TEST_F(ImageFilesTest, SideFileThatCannotBeWrittenIsReportedButTheImageLoads) {
 }
 
 TEST_F(ImageFilesTest, MissingFileRaisesTheViewsErrorAndChangesOnlyThePath) {
+  test::ScopedEnglishWindow english;
   ShowInView(Pattern(40, 3));
   edtFlashSize.setText("40");
   const std::string path = Path("gone.bin");
@@ -283,6 +286,18 @@ TEST_F(ImageFilesTest, MissingFileRaisesTheViewsErrorAndChangesOnlyThePath) {
   EXPECT_EQ(WriteImage(), Expected({}, true));
   EXPECT_EQ(edtFlashSize.text(), "40");
   EXPECT_TRUE(log.empty());
+}
+
+// The error box speaks the window's language, the system's reason included (the tests' main sets
+// the C locale's system messages; the program keeps the user's).
+TEST_F(ImageFilesTest, MissingFileErrorIsInTheWindowsLanguage) {
+  const std::string path = Path("gone.bin");
+  openChoice = path;
+  const std::string previous = std::setlocale(LC_MESSAGES, nullptr);
+  std::setlocale(LC_MESSAGES, "zh_CN.UTF-8");
+  const std::string error = ErrorOf([&] { Files().BtnLoadFileClick(); });
+  std::setlocale(LC_MESSAGES, previous.c_str());
+  EXPECT_EQ(error, "无法打开 " + path + "。\r\n（没有那个文件或目录。）");
 }
 
 TEST_F(ImageFilesTest, CancelledLoadFileStillPrefills) {
@@ -427,6 +442,7 @@ TEST_F(ImageFilesTest, SaveBinOverTheLoadedFileKeepsABackupOnlyAfterEdits) {
 }
 
 TEST_F(ImageFilesTest, SaveBinFailuresRaiseErrorsNamingTheFile) {
+  test::ScopedEnglishWindow english;
   const std::string path = Path("locked.bin");
   WriteFile(path, Pattern(100, 2));
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
@@ -445,6 +461,16 @@ TEST_F(ImageFilesTest, SaveBinFailuresRaiseErrorsNamingTheFile) {
     EXPECT_NE(error.find("/dev/full"), std::string::npos) << error;
     EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
   }
+}
+
+TEST_F(ImageFilesTest, SaveBinRefusalIsInTheWindowsLanguage) {
+  const std::string path = Path("locked.bin");
+  WriteFile(path, Pattern(100, 2));
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ImageFiles& imageFiles = Files();
+  imageFiles.LoadImageFile(path);
+  saveChoice = path;
+  EXPECT_EQ(ErrorOf([&] { imageFiles.btnSaveBinClick(); }), "无法保存只读文件 " + path + "。");
 }
 
 TEST_F(ImageFilesTest, CommandLineFileIsLoadedInsteadOfAskingAndBecomesTheImagePath) {

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "programmer/MessageCatalogue.h"
 #include "tests/support/Language.h"
+#include "widgets/HexFile.h"
 
 namespace quillet {
 namespace {
@@ -79,6 +81,26 @@ TEST(TranslationFile, EveryMessageIsTranslatedWithTheSamePlaceholders) {
   }
   EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
   EXPECT_GT(messages, 0);
+}
+
+// Singapore reads simplified Chinese, as the mainland does; Taiwan and Hong Kong, which write
+// traditional Chinese, read English. The window's translation and the log's catalogue agree.
+TEST(Regions, TheWindowAndTheLogChooseTheSameLanguage) {
+  const struct {
+    const char* locale;
+    bool chinese;
+  } regions[] = {{"zh_CN", true}, {"zh_SG", true}, {"zh_TW", false}, {"zh_HK", false}, {"en_US", false}};
+  for (const auto& region : regions) {
+    QTranslator translator;
+    const bool loaded = LoadProgramTranslation(translator, QLocale(QString::fromLatin1(region.locale)));
+    EXPECT_EQ(loaded, region.chinese) << region.locale;
+    if (loaded) {
+      EXPECT_TRUE(test::HasCjk(translator.translate("HexFile", widgets::kCannotOpen).toStdString()))
+          << region.locale;
+    }
+    test::ScopedLanguage language(region.locale);
+    EXPECT_EQ(test::HasCjk(logtext::Translate("Chip connected!")), region.chinese) << region.locale;
+  }
 }
 
 }  // namespace

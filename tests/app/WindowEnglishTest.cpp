@@ -106,5 +106,15 @@ TEST_F(EnglishWindow, TheWindowsOwnTextsAreEnglish) {
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }
 
+// The box for a programmer this user may not open says how to get access, in English.
+TEST_F(EnglishWindow, TheAccessHintIsInEnglish) {
+  platform->Attach(RefusedProgrammer());
+  Open();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_THAT(errors[0], ::testing::HasSubstr("\n\nThis user may not open the programmer's device node. Install "
+                                              "Quillet's udev rule (70-quillet.rules)"));
+  EXPECT_FALSE(HasCjk(errors[0])) << errors[0];
+}
+
 }  // namespace
 }  // namespace quillet

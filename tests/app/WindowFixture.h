@@ -43,6 +43,13 @@ class WindowFixture : public ::testing::Test {
     path = platform->Attach(sim::ProgrammerDeviceConfig(programmer, pacing));
     return path;
   }
+  // A programmer this user may not open, whatever access the connection asks for.
+  static sim::SimHidDeviceConfig RefusedProgrammer() {
+    auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
+    config.refusedAccess = {hid::HidAccess::ReadWrite, hid::HidAccess::ReadOnly, hid::HidAccess::WriteOnly,
+                            hid::HidAccess::None};
+    return config;
+  }
   // Plugging in after start: the attach reaches the window as a device change.
   void Plug(sim::SimHidDeviceConfig config) { path = platform->Attach(std::move(config)); }
 

@@ -63,10 +63,7 @@ TEST_F(Window, StartsWithoutAProgrammerWithButtonsEnabledAndNothingSent) {
 }
 
 TEST_F(Window, AProgrammerThatCannotBeOpenedShowsTheErrorAndSkipsTheRestOfStartUp) {
-  auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
-  config.refusedAccess = {hid::HidAccess::ReadWrite, hid::HidAccess::ReadOnly,
-                          hid::HidAccess::WriteOnly, hid::HidAccess::None};
-  platform->Attach(config);
+  platform->Attach(RefusedProgrammer());
   Open();
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_THAT(errors[0], StartsWith("Permission denied"));
@@ -329,12 +326,17 @@ TEST_F(Window, ClosingDuringAReadClosesTheConnectionAndSavesNothing) {
   EXPECT_EQ(platform->LiveConnectionHandles(), 0);
 }
 
+// The box's hint on how to get access is in the window's language; the rule's file name stays.
+TEST_F(Window, TheAccessHintIsInTheWindowsLanguage) {
+  platform->Attach(RefusedProgrammer());
+  Open();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_THAT(errors[0], HasSubstr("\n\n当前用户无权打开编程器的设备节点。请安装 Quillet 的 udev 规则（70-quillet.rules），"));
+}
+
 TEST_F(Window, AnErrorInADeviceChangeGoesToTheErrorBoxAndTheWindowGoesOn) {
   Open();
-  auto config = sim::ProgrammerDeviceConfig(std::make_shared<sim::SimProgrammer>());
-  config.refusedAccess = {hid::HidAccess::ReadWrite, hid::HidAccess::ReadOnly,
-                          hid::HidAccess::WriteOnly, hid::HidAccess::None};
-  Plug(config);
+  Plug(RefusedProgrammer());
   ASSERT_TRUE(QTest::qWaitFor([&] { return !errors.empty(); }, 10000));
   EXPECT_THAT(errors[0], StartsWith("Permission denied"));
   EXPECT_THAT(Messages(), ElementsAre(kHotKeyRefused, "DeviceChange", "HID 设备出错 "));

@@ -61,6 +61,15 @@ void SrecBinToHex(const fs::path& bin, const fs::path& hex) {
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 }
 
+// The binary's tests run under a Chinese locale (tests/cli/CMakeLists.txt); the tests of
+// quillet-cli's own English messages run it under an English one. An empty LANGUAGE leaves the
+// choice to LC_ALL.
+RunSettings InEnglish(RunSettings s) {
+  s.env["LANGUAGE"] = "";
+  s.env["LC_ALL"] = "en_US.UTF-8";
+  return s;
+}
+
 class Cli : public ::testing::Test {
  protected:
   std::string P(const std::string& name) const { return (dir / name).string(); }
@@ -77,11 +86,11 @@ class Cli : public ::testing::Test {
   // A command over the simulated programmer with `faults`, a firmware fw.bin of 2000 random
   // bytes beside it.
   CliRun RunBesideFirmware(std::vector<std::string> args, const std::string& faults,
-                           std::initializer_list<std::string> options) {
+                           std::initializer_list<std::string> options, bool english = false) {
     WriteBytes(dir / "fw.bin", RandomBytes(2000, 6));
     args.insert(args.end(), options);
     args.push_back("--simulate");
-    return RunCli(args, Sim(faults));
+    return RunCli(args, english ? InEnglish(Sim(faults)) : Sim(faults));
   }
 
   test::TempDir dir;
@@ -108,7 +117,7 @@ TEST_P(ReadTest, TheWholeFlashGoesToTheFileAsBinOrHex) {
   const ReadCase& c = GetParam();
   const Bytes flash = FlashLike(c.flashSize, 3);
   SetFlash(flash);
-  const CliRun r = RunCli({"read", c.simulate, "-c", c.chip, "-o", c.file}, Sim());
+  const CliRun r = RunCli({"read", c.simulate, "-c", c.chip, "-o", c.file}, InEnglish(Sim()));
   ASSERT_EQ(r.exit, 0) << r.err;
   EXPECT_EQ(r.out, "");  // stdout carries only data; progress and messages are on stderr
   EXPECT_THAT(r.err, HasSubstr("reading: " + std::to_string(c.flashSize) + " of"));
@@ -135,7 +144,7 @@ TEST_F(Cli, WriteProgramsHexOrBinAndVerifyComparesTheChipWithTheFile) {
   SrecBinToHex(dir / "fw.bin", dir / "fw.hex");
   for (const char* file : {"fw.hex", "fw.bin"}) {
     SetFlash(Bytes(16384, 0x00));
-    const CliRun w = RunCli({"write", "--simulate", "-c", "le1", file}, Sim());
+    const CliRun w = RunCli({"write", "--simulate", "-c", "le1", file}, InEnglish(Sim()));
     ASSERT_EQ(w.exit, 0) << w.err;
     EXPECT_THAT(w.err, HasSubstr("the programmer's checksum agrees"));
     const Bytes flash = Flash();
@@ -145,13 +154,13 @@ TEST_F(Cli, WriteProgramsHexOrBinAndVerifyComparesTheChipWithTheFile) {
     // No side file is left beside a HEX file.
     EXPECT_FALSE(fs::exists(dir / "fw.hex.bin"));
 
-    const CliRun v = RunCli({"verify", "--simulate", "-c", "le1", file}, Sim());
+    const CliRun v = RunCli({"verify", "--simulate", "-c", "le1", file}, InEnglish(Sim()));
     EXPECT_EQ(v.exit, 0) << v.err;
   }
   Bytes changed = Flash();
   changed[0x1234] ^= 0x81;
   SetFlash(changed);
-  const CliRun v = RunCli({"verify", "--simulate", "-c", "le1", "fw.bin"}, Sim());
+  const CliRun v = RunCli({"verify", "--simulate", "-c", "le1", "fw.bin"}, InEnglish(Sim()));
   EXPECT_EQ(v.exit, 1);
   EXPECT_THAT(v.err, HasSubstr("first difference at 0x1234"));
   EXPECT_THAT(v.err, HasSubstr("1 of 5000 bytes differ"));
@@ -174,7 +183,7 @@ TEST_F(Cli, ConvertAgreesWithSrecCatAndNamesTheLineOfABrokenRecord) {
   WriteBytes(dir / "ref.bin", image);
   SrecBinToHex(dir / "ref.bin", dir / "in.hex");
   WriteBytes(dir / "out.bin", Bytes(50000, 0xAA));  // a longer file there keeps no stale tail
-  CliRun r = RunCli({"convert", "in.hex", "out.bin"}, Sim());
+  CliRun r = RunCli({"convert", "in.hex", "out.bin"}, InEnglish(Sim()));
   ASSERT_EQ(r.exit, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("result 0, Success."));
   EXPECT_EQ(ReadBytes(dir / "out.bin"), image);
@@ -183,7 +192,7 @@ TEST_F(Cli, ConvertAgreesWithSrecCatAndNamesTheLineOfABrokenRecord) {
   const size_t third = text.find('\n', text.find('\n', text.find('\n') + 1) + 1) + 1;  // line 4
   text[third + 9] = text[third + 9] == '0' ? '1' : '0';  // a data digit: the checksum fails
   test::WriteFile(dir / "bad.hex", text);
-  r = RunCli({"convert", "bad.hex", "bad.bin", "--json"}, Sim());
+  r = RunCli({"convert", "bad.hex", "bad.bin", "--json"}, InEnglish(Sim()));
   EXPECT_EQ(r.exit, 2);
   EXPECT_THAT(r.err, HasSubstr("bad.hex:4: result 3, Hex file checksum error."));
   EXPECT_FALSE(fs::exists(dir / "bad.bin"));
@@ -209,7 +218,7 @@ TEST_P(BadInputTest, IsRefusedBeforeTheProgrammerIsTouched) {
   const BadInput& c = GetParam();
   if (c.create) test::WriteFile(dir / c.file, c.content);
   for (const char* command : {"write", "verify"}) {
-    const CliRun r = RunCli({command, "--simulate", "-c", "le1", c.file}, Sim());
+    const CliRun r = RunCli({command, "--simulate", "-c", "le1", c.file}, InEnglish(Sim()));
     EXPECT_EQ(r.exit, 2) << command;
     EXPECT_EQ(r.err, std::string("quillet-cli: ") + c.error + "\n") << command;
     EXPECT_EQ(r.out, "");
@@ -264,7 +273,7 @@ class FaultTest : public Cli, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(FaultTest, EndsWithItsExitStatusAndOneErrorLine) {
   const Fault& c = GetParam();
-  const CliRun r = RunBesideFirmware(c.args, c.faults, {"--json"});
+  const CliRun r = RunBesideFirmware(c.args, c.faults, {"--json"}, true);
   EXPECT_EQ(r.exit, c.exit) << r.err;
   EXPECT_THAT(r.err, HasSubstr(c.error));
   EXPECT_EQ(r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1).find("quillet-cli: "), 0u)
@@ -327,17 +336,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Fault{"Detect", "", {"detect"}, 0, ""},
                       Fault{"Read", "", {"read", "-c", "le1", "-o", "out.bin"}, 0, ""},
                       Fault{"Write", "", {"write", "-c", "le1", "fw.bin", "--readback"}, 0, ""},
-                      Fault{"ReadStalls", "stall-read=10", {"read", "-c", "le1", "-o", "out.bin"}, 4, "stopped answering"},
+                      Fault{"ReadStalls", "stall-read=10", {"read", "-c", "le1", "-o", "out.bin"}, 4, "不再应答"},
                       Fault{"WriteRefused", "write-reply=0x86", {"write", "-c", "le1", "fw.bin"}, 1, "0x86"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// Under an English locale the log under -v is English from start to end. The binary's tests run
-// under a Chinese locale (tests/cli/CMakeLists.txt); an empty LANGUAGE leaves the choice to LC_ALL.
-RunSettings InEnglish(RunSettings s) {
-  s.env["LANGUAGE"] = "";
-  s.env["LC_ALL"] = "en_US.UTF-8";
-  return s;
-}
 
 struct EnglishCase {
   const char* name;
@@ -379,6 +380,78 @@ INSTANTIATE_TEST_SUITE_P(
                     {"Chip not connected! Check the wiring, the module and the contacts"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// quillet-cli's own messages follow the locale as its log does: a file that is not there, a chip
+// name the catalogue does not know and a programmer this user may not open, each under an English
+// and a Chinese locale.
+RunSettings InLocale(RunSettings s, const std::string& locale) {
+  s.env["LANGUAGE"] = "";
+  s.env["LC_ALL"] = locale;
+  return s;
+}
+
+struct MessageCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* faults;
+  int exit;
+  std::vector<std::string> english;  // each somewhere in stderr
+  std::vector<std::string> chinese;
+};
+void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.name; }
+class MessageLanguageTest : public Cli, public ::testing::WithParamInterface<MessageCase> {};
+
+TEST_P(MessageLanguageTest, TheErrorIsInTheLocalesLanguage) {
+  const MessageCase& c = GetParam();
+  std::vector<std::string> args = c.args;
+  args.push_back("--simulate");
+  const CliRun en = RunCli(args, InLocale(Sim(c.faults), "en_US.UTF-8"));
+  EXPECT_EQ(en.exit, c.exit) << en.err;
+  for (const std::string& text : c.english) EXPECT_THAT(en.err, HasSubstr(text));
+  EXPECT_FALSE(HasCjk(en.err)) << en.err;
+  EXPECT_EQ(std::count(en.err.begin(), en.err.end(), '\n'), 1) << en.err;
+
+  const CliRun zh = RunCli(args, InLocale(Sim(c.faults), "zh_CN.UTF-8"));
+  EXPECT_EQ(zh.exit, c.exit) << zh.err;
+  for (const std::string& text : c.chinese) EXPECT_THAT(zh.err, HasSubstr(text));
+  EXPECT_EQ(std::count(zh.err.begin(), zh.err.end(), '\n'), 1) << zh.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, MessageLanguageTest,
+    ::testing::Values(
+        MessageCase{"MissingFile", {"write", "-c", "le1", "nope.hex"}, "", 2,
+                    {"quillet-cli: nope.hex: cannot read: No such file or directory\n"},
+                    {"quillet-cli: nope.hex：无法读取：没有那个文件或目录\n"}},
+        MessageCase{"UnknownChip", {"read", "-c", "le2", "-o", "out.bin"}, "", 2,
+                    {"quillet-cli: unknown chip \"le2\"; the chips are NRF24LE1_16K, NRF24LU1_16K, NRF24LU1_32K "
+                     "(quillet-cli --help shows the usage)\n"},
+                    {"quillet-cli: 未知芯片“le2”；可选的芯片有 NRF24LE1_16K, NRF24LU1_16K, NRF24LU1_32K"
+                     "（quillet-cli --help 显示用法）\n"}},
+        MessageCase{"AccessRefused", {"detect"}, "refuse-access", 3,
+                    {"quillet-cli: cannot open the programmer ", ": Permission denied This user may not open the "
+                     "programmer's device node.", " Install it with: echo 'KERNEL==\"hidraw*\""},
+                    {"quillet-cli: 无法打开编程器 ", "：权限不够 当前用户无权打开编程器的设备节点。",
+                     " 安装方法：echo 'KERNEL==\"hidraw*\""}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Singapore reads simplified Chinese, as the mainland does; Taiwan and Hong Kong, which write
+// traditional Chinese, read English rather than a script they do not write. The log and the
+// program's own messages agree.
+TEST_F(Cli, EachChineseRegionGetsTheLanguageItsUsersRead) {
+  const struct {
+    const char* locale;
+    bool chinese;
+  } regions[] = {{"zh_CN.UTF-8", true}, {"zh_SG.UTF-8", true}, {"zh_TW.UTF-8", false}, {"zh_HK.UTF-8", false}};
+  for (const auto& region : regions) {
+    const CliRun detect = RunCli({"detect", "--simulate"}, InLocale(Sim(), region.locale));
+    EXPECT_EQ(detect.out, region.chinese ? "编程器通讯成功：固件类型3 版本12 \n芯片已连接！\n"
+                                         : "Programmer answered: firmware type 3 version 12\nChip connected!\n")
+        << region.locale;
+    const CliRun chip = RunCli({"read", "--simulate", "-c", "le2", "-o", "out.bin"}, InLocale(Sim(), region.locale));
+    EXPECT_THAT(chip.err, HasSubstr(region.chinese ? "未知芯片“le2”" : "unknown chip \"le2\"")) << region.locale;
+  }
+}
+
 TEST_F(Cli, AnUnplugIsLoggedInEnglishUnderAnEnglishLocale) {
   WriteBytes(dir / "fw.bin", RandomBytes(2000, 6));
   CliProcess p({"write", "--simulate", "-c", "le1", "fw.bin", "--watch", "-v"}, InEnglish(Sim()));
@@ -400,7 +473,7 @@ TEST_F(Cli, NoProgrammerIsExitThree) {
   s.env["QUILLET_SYSFS_ROOT"] = P("sys");
   s.env["QUILLET_DEV_ROOT"] = P("dev");
   for (const std::vector<std::string>& args : {std::vector<std::string>{"detect"}, {"list"}, {"read", "-c", "le1", "-o", P("x.bin")}}) {
-    const CliRun r = RunCli(args, s);
+    const CliRun r = RunCli(args, InEnglish(s));
     EXPECT_EQ(r.exit, 3) << args[0];
     EXPECT_THAT(r.err, HasSubstr("no programmer (04d8:003f)"));
   }
@@ -412,10 +485,10 @@ TEST_F(Cli, ReadbackCatchesWhatTheXorChecksumCannotSee) {
   // Bit 3 worn to 0 in two bytes: two flips in one bit position leave the XOR unchanged.
   const std::string worn = "stuck=0x10:0x08:0,stuck=0x20:0x08:0";
   WriteBytes(dir / "fw.bin", Bytes(256, 0xFF));
-  CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin"}, Sim(worn));
+  CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin"}, InEnglish(Sim(worn)));
   EXPECT_EQ(r.exit, 0) << "the programmer's checksum agrees: " << r.err;
 
-  r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--readback", "--json"}, Sim(worn));
+  r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--readback", "--json"}, InEnglish(Sim(worn)));
   EXPECT_EQ(r.exit, 1);
   EXPECT_THAT(r.err, HasSubstr("the chip differs from fw.bin: first difference at 0x0010: expected 0xFF, read "
                                "0xF7; 2 of 256 bytes differ, 2 bits 1->0 and 0 bits 0->1\n"));
@@ -433,10 +506,10 @@ TEST_F(Cli, ReadbackCatchesWhatTheXorChecksumCannotSee) {
 TEST_F(Cli, BitsThatStayZeroAfterAWriteWithoutEraseAskWhetherItWasErased) {
   SetFlash(Bytes(16384, 0x00));
   WriteBytes(dir / "fw.bin", RandomBytes(1000, 7));
-  CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--no-erase", "--readback"}, Sim());
+  CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--no-erase", "--readback"}, InEnglish(Sim()));
   EXPECT_EQ(r.exit, 1);
   EXPECT_THAT(r.err, HasSubstr("was the flash erased?"));
-  r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--readback"}, Sim());
+  r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--readback"}, InEnglish(Sim()));
   EXPECT_EQ(r.exit, 0) << r.err;
   EXPECT_THAT(r.err, Not(HasSubstr("erased?")));
 }
@@ -503,14 +576,14 @@ TEST_F(Cli, ListMarksANodeThisUserMayNotOpenAndAnOpenRefusalSaysHowToInstallTheR
   s.env["QUILLET_DEV_ROOT"] = tree.Dev();
   s.unprivileged = true;
 
-  CliRun r = RunCli({"list"}, s);
+  CliRun r = RunCli({"list"}, InEnglish(s));
   ASSERT_EQ(r.exit, 0) << r.err;
   EXPECT_EQ(r.out, tree.DevNode("hidraw0") + "  nRF24 Programmer  serial OPEN-1  accessible\n" +
                        tree.DevNode("hidraw1") +
                        "  nRF24 Programmer  serial CLOSED-2  no access: Permission denied; install the udev "
                        "rule 70-quillet.rules (quillet-cli detect shows how)\n");
 
-  r = RunCli({"list", "--json"}, s);
+  r = RunCli({"list", "--json"}, InEnglish(s));
   const Json::Value devices = ParseJson(r.out)["devices"];
   ASSERT_EQ(devices.size(), 2u);
   EXPECT_TRUE(devices[0]["accessible"].asBool());
@@ -519,7 +592,7 @@ TEST_F(Cli, ListMarksANodeThisUserMayNotOpenAndAnOpenRefusalSaysHowToInstallTheR
   EXPECT_THAT(devices[1]["reason"].asString(), HasSubstr("Permission denied"));
   EXPECT_EQ(devices[1]["serial"].asString(), "CLOSED-2");
 
-  r = RunCli({"detect", "--serial", "CLOSED-2"}, s);
+  r = RunCli({"detect", "--serial", "CLOSED-2"}, InEnglish(s));
   EXPECT_EQ(r.exit, 3);
   EXPECT_THAT(r.err, HasSubstr("Permission denied"));
   EXPECT_THAT(r.err, HasSubstr("sudo tee /etc/udev/rules.d/70-quillet.rules"));

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "engine/Cpro.h"
+#include "programmer/MessageCatalogue.h"
+#include "programmer/Programmer.h"
 #include "tests/support/Language.h"
 
 namespace quillet {
@@ -14,6 +16,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using test::NumbersIn;
 
 IdentityEvent Identity(uint8_t chip, uint8_t type, uint8_t version, uint16_t word) {
   IdentityEvent e;
@@ -114,21 +117,9 @@ std::vector<std::vector<std::string>> EveryText() {
   texts.push_back({logtext::Timeout(1024, 16384)});
   texts.push_back({logtext::ReadFinished(16384)});
   texts.push_back({logtext::ProgrammerOpened("nRF24LE1/LU1 Programmer", "SIM000001")});
+  // The error box's hint for a programmer this user may not open.
+  texts.push_back({logtext::Translate(kProgrammerAccessHint)});
   return texts;
-}
-
-std::vector<std::string> NumbersIn(const std::string& line) {
-  std::vector<std::string> numbers;
-  std::string digits;
-  for (const char c : line + ' ') {
-    if (c >= '0' && c <= '9') {
-      digits += c;
-    } else if (!digits.empty()) {
-      numbers.push_back(digits);
-      digits.clear();
-    }
-  }
-  return numbers;
 }
 
 TEST(BothLanguages, EveryTextExistsInEachWithTheSameNumbers) {

@@ -43,6 +43,15 @@ TEST(SimKnobs, EveryFaultAndItsRefusals) {
   }
 }
 
+TEST(SimKnobs, RefuseAccessTakesNoValue) {
+  std::string error;
+  EXPECT_FALSE(ParseSimKnobs("", nullptr, error).accessRefused);
+  EXPECT_TRUE(ParseSimKnobs("no-chip,refuse-access", nullptr, error).accessRefused);
+  EXPECT_EQ(error, "");
+  ParseSimKnobs("refuse-access=1", nullptr, error);
+  EXPECT_THAT(error, HasSubstr("QUILLET_SIM_FAULTS: cannot use \"refuse-access=1\""));
+}
+
 TEST(SimKnobs, TheFlashFileOutlivesTheProgrammerAndIsReplacedWhole) {
   TempDir dir;
   const std::string file = (dir / "flash.bin").string();

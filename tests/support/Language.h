@@ -68,4 +68,19 @@ inline bool HasCjk(const std::string& text) {
   return false;
 }
 
+// The runs of digits in a text, in order: what a translation must carry over unchanged.
+inline std::vector<std::string> NumbersIn(const std::string& text) {
+  std::vector<std::string> numbers;
+  std::string digits;
+  for (const char c : text + ' ') {
+    if (c >= '0' && c <= '9') {
+      digits += c;
+    } else if (!digits.empty()) {
+      numbers.push_back(digits);
+      digits.clear();
+    }
+  }
+  return numbers;
+}
+
 }  // namespace quillet::test

@@ -1,0 +1,193 @@
+// quillet-cli's own messages in both languages: every failure, open refusal, image error, read-back
+// difference, misuse and chip error exists in English and in Chinese, the English has no Chinese in it, and both carry
+// the same paths and numbers.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/CliOptions.h"
+#include "cli/Progress.h"
+#include "cli/Session.h"
+#include "hex/Chex2bin.h"
+#include "hex/ImageComparison.h"
+#include "hex/ImageFile.h"
+#include "programmer/MessageCatalogue.h"
+#include "programmer/Programmer.h"
+#include "tests/support/Language.h"
+
+namespace quillet::cli {
+namespace {
+
+using ::testing::HasSubstr;
+using test::HasCjk;
+using test::NumbersIn;
+
+OperationOutcome Failed(OperationFailure f) {
+  OperationOutcome o;
+  o.failure = std::move(f);
+  return o;
+}
+
+ImageLoadError LoadError(ImageLoadFailure failure) {
+  ImageLoadError e;
+  e.failure = failure;
+  e.path = "/tmp/fw 2.hex";
+  e.systemError = ENOENT;
+  e.converterResult = CHex2Bin::kChecksumError;
+  e.line = 7;
+  e.size = 16385;
+  e.limit = 16384;
+  return e;
+}
+
+// Each message, made in the language of the moment, with arguments that reach every branch.
+std::vector<std::function<std::string()>> EveryMessage() {
+  std::vector<std::function<std::string()>> messages;
+  const OperationOutcome failures[] = {
+      Failed(failure::FailureReply{0x85}),
+      Failed(failure::StreamStopped{3, 256}),
+      Failed(failure::ChecksumMismatch{1, 2}),
+      Failed(failure::ReadBackMismatch{}),
+      Failed(failure::NoChip{}),
+      Failed(failure::CheckWordMismatch{5, 4}),
+      Failed(failure::Timeout{Phase::Data, 640, 16384}),
+      Failed(failure::Timeout{Phase::Checksum, 0, 16384}),
+      Failed(failure::Removed{}),
+      Failed(failure::PermissionRefused{"/dev/hidraw3", "Permission denied", kProgrammerAccessHint}),
+      Failed(failure::OpenFailed{"/dev/hidraw3", "No such device"}),
+      Failed(failure::Replaced{}),
+  };
+  for (const OperationOutcome& o : failures)
+    for (const char* what : {"asking who it is", "reading", "writing", "verifying"})
+      messages.push_back([o, what] { return DescribeFailure(o, what, logtext::Translate).error; });
+  for (const ImageLoadFailure f : {ImageLoadFailure::kNotAnImage, ImageLoadFailure::kUnreadable,
+                                   ImageLoadFailure::kConversionFailed, ImageLoadFailure::kEmpty,
+                                   ImageLoadFailure::kTooLarge}) {
+    messages.push_back([f] { return DescribeImageLoadError(LoadError(f), logtext::Translate); });
+    messages.push_back([f] {
+      ImageLoadError e = LoadError(f);
+      e.limitName = logtext::Say("%s's flash", "NRF24LE1_16K");
+      return DescribeImageLoadError(e, logtext::Translate);
+    });
+  }
+  ImageComparison differs;
+  differs.compared = 256;
+  differs.differing = 2;
+  differs.firstAddress = 0x10;
+  differs.expected = 0xFF;
+  differs.actual = 0xF7;
+  differs.bitsOneToZero = 2;
+  for (const bool withoutErase : {false, true})
+    messages.push_back([differs, withoutErase] { return DescribeMismatch(differs, withoutErase, logtext::Translate); });
+  const std::vector<std::vector<std::string>> misuses = {
+      {},
+      {"frob"},
+      {"--bogus"},
+      {"read", "--chip"},
+      {"read", "--chip=", "-o", "x.bin"},
+      {"detect", "-q", "-v"},
+      {"read", "-c", "le1"},
+      {"write", "fw.bin"},
+      {"detect", "-c", "le1"},
+      {"detect", "-o", "x.bin"},
+      {"read", "-c", "le1", "-o", "x.bin", "--no-erase"},
+      {"detect", "--watch"},
+      {"list", "--serial", "S1"},
+      {"convert", "a.hex", "b.bin", "--simulate"},
+      {"detect", "--serial", "S1", "--device", "/dev/hidraw0"},
+      {"detect", "extra"},
+      {"write", "-c", "le1"},
+      {"convert", "a.hex"},
+  };
+  for (const auto& arguments : misuses)
+    messages.push_back([arguments] { return ParseCliOptions(arguments).error; });
+  for (const bool complete : {true, false})
+    messages.push_back([complete] { return FormatPhaseLine("verifying", 640, 16384, 2.0, complete); });
+  for (const char* chip : {"le2", "lu1"})
+    messages.push_back([chip] {
+      std::string error;
+      MatchChip(chip, error);
+      return error;
+    });
+  return messages;
+}
+
+TEST(CliMessages, EachExistsInBothLanguagesWithTheSamePathsAndNumbers) {
+  const auto messages = EveryMessage();
+  for (size_t i = 0; i < messages.size(); ++i) {
+    std::string english, chinese;
+    {
+      test::ScopedLanguage language("en_US");
+      english = messages[i]();
+    }
+    {
+      test::ScopedLanguage language("zh_CN");
+      chinese = messages[i]();
+    }
+    ASSERT_FALSE(english.empty()) << i;
+    EXPECT_FALSE(HasCjk(english)) << english;
+    EXPECT_TRUE(HasCjk(chinese)) << "not in the Chinese catalogue: " << chinese;
+    // A translation may put its arguments in another order.
+    std::vector<std::string> numbersZh = NumbersIn(chinese), numbersEn = NumbersIn(english);
+    std::sort(numbersZh.begin(), numbersZh.end());
+    std::sort(numbersEn.begin(), numbersEn.end());
+    EXPECT_EQ(numbersZh, numbersEn) << chinese << " / " << english;
+    for (const char* argument : {"/dev/hidraw3", "/tmp/fw 2.hex", "NRF24LE1_16K", "le2", "--bogus", "S1", "0x0010"})
+      EXPECT_EQ(chinese.find(argument) == std::string::npos, english.find(argument) == std::string::npos)
+          << argument << " in " << chinese << " / " << english;
+  }
+}
+
+// A refusal says how to get access in the user's language, and the command to run stays the same.
+TEST(CliMessages, ARefusalCarriesTheUdevRuleInEitherLanguage) {
+  const OperationOutcome o =
+      Failed(failure::PermissionRefused{"/dev/hidraw3", "Permission denied", kProgrammerAccessHint});
+  for (const char* language : {"en_US", "zh_CN"}) {
+    test::ScopedLanguage scope(language);
+    const Outcome described = DescribeFailure(o, "asking who it is", logtext::Translate);
+    EXPECT_EQ(described.exit, kExitNoProgrammer);
+    EXPECT_THAT(described.error, HasSubstr("/dev/hidraw3"));
+    EXPECT_THAT(described.error, HasSubstr("Permission denied"));
+    EXPECT_THAT(described.error, HasSubstr("70-quillet.rules"));
+    EXPECT_THAT(described.error, HasSubstr("ATTRS{idVendor}==\"04d8\", ATTRS{idProduct}==\"003f\", "
+                                           "TAG+=\"uaccess\"' | sudo tee /etc/udev/rules.d/70-quillet.rules"));
+    EXPECT_EQ(described.error.find('\n'), std::string::npos) << "one line";
+  }
+  test::ScopedLanguage chinese("zh_CN");
+  EXPECT_THAT(DescribeFailure(o, "reading", logtext::Translate).error, HasSubstr("当前用户无权打开编程器的设备节点"));
+}
+
+// Without the catalogue's lookup the words stay English whatever the locale: what a station's
+// journal records reads the same after a run under another language.
+TEST(CliMessages, TheRecordedWordsStayEnglish) {
+  test::ScopedLanguage chinese("zh_CN");
+  EXPECT_EQ(DescribeFailure(Failed(failure::Removed{}), "writing").error, "the programmer was unplugged while writing");
+  EXPECT_EQ(DescribeFailure(Failed(failure::Removed{}), "writing", logtext::Translate).error, "写入时编程器被拔下");
+}
+
+// The arguments a translation puts in another order still land where they belong.
+TEST(CliMessages, ReorderedArgumentsKeepTheirPlaces) {
+  test::ScopedLanguage chinese("zh_CN");
+  ImageLoadError e = LoadError(ImageLoadFailure::kTooLarge);
+  e.limitName = logtext::Say("%s's flash", "NRF24LE1_16K");
+  EXPECT_EQ(DescribeImageLoadError(e, logtext::Translate),
+            "/tmp/fw 2.hex：镜像有 16385 字节，超过了 NRF24LE1_16K 闪存的 16384 字节");
+}
+
+// The progress bar keeps to the terminal's width in Chinese too: the phase's two characters take
+// two columns each (and three bytes).
+TEST(CliMessages, TheChineseProgressBarFillsTheSameColumns) {
+  test::ScopedLanguage chinese("zh_CN");
+  const std::string bar = FormatProgressBar("writing", 8192, 16384, 0.5, 80);
+  EXPECT_THAT(bar, ::testing::StartsWith("写入      ["));
+  EXPECT_EQ(bar.size() - std::string("写入").size() / 3, 80u - 1u);  // columns: bytes less one a character
+  EXPECT_EQ(FormatPhaseLine("writing", 640, 16384, 2.0, false), "写入：640 / 16384 字节，用时 2.00 秒，0.3 KiB/s，未完成");
+}
+
+}  // namespace
+}  // namespace quillet::cli
