@@ -18,7 +18,8 @@ DesktopNotice WriteSucceededNotice(const std::string& file, uint64_t bytes, std:
 }
 
 DesktopNotice WriteFailedNotice(const std::string& file, const std::string& reason) {
-  return {Translate("Flash write failed"), file.empty() ? reason : file + ": " + reason};
+  return {Translate("Flash write failed"),
+          file.empty() ? reason : Format(Translate("%s: %s"), file.c_str(), reason.c_str())};
 }
 
 DesktopNotifier::DesktopNotifier(std::unique_ptr<NoticeSender> sender, std::function<void(const std::string&)> log)

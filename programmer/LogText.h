@@ -5,7 +5,6 @@
 // locale, English otherwise. Nothing else in the Qt-free layers spells a log text.
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -48,16 +47,6 @@ std::string Text(Notice notice);
 // A failed operation in the log's own words, its lines joined into one: the reason a desktop
 // notification gives.
 std::string FailureText(const OperationFailure& failure);
-
-// A log text with printf directives, filled in.
-template <class... Args>
-std::string Format(const char* format, Args... args) {
-  const int length = std::snprintf(nullptr, 0, format, args...);
-  if (length <= 0) return {};
-  std::string text(static_cast<size_t>(length), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
-  return text;
-}
 
 // A marker line that names the event itself, the same in every language.
 inline constexpr char kDeviceChange[] = "DeviceChange";

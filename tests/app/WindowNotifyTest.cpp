@@ -100,9 +100,9 @@ TEST_F(WindowNotify, AFailedWriteSaysWhyInTheLogsWords) {
   const auto calls = service.WaitForCalls(2);
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].summary, "烧录失败");
-  EXPECT_THAT(calls[0].body, MatchesRegex("blink\\.bin: 校验失败 本地校验：[0-9]+ 设备端校验：[0-9]+"));
+  EXPECT_THAT(calls[0].body, MatchesRegex("blink\\.bin：校验失败 本地校验：[0-9]+ 设备端校验：[0-9]+"));
   EXPECT_EQ(calls[1].summary, "烧录失败");
-  EXPECT_EQ(calls[1].body, "blink.bin: File Not Exists!");
+  EXPECT_EQ(calls[1].body, "blink.bin：File Not Exists!");
 }
 
 TEST_F(WindowNotify, NoBusIsHarmlessAndSaidOnce) {

@@ -128,7 +128,7 @@ TEST_F(WatchNotify, EachWriteEndsWithANoticeOfItsOutcomeInTheUsersLanguage) {
   EXPECT_THAT(calls[1].body, HasSubstr("fw.bin: "));
   EXPECT_THAT(calls[1].body, HasSubstr("16384"));
 
-  // The checksum the programmer sends back differs: the typed outcome's reason, in Chinese.
+  // The checksum the programmer sends back differs: the typed outcome's reason, in Chinese too.
   Save(RandomBytes(500, 3));
   CliProcess zh({"write", "--simulate", "-c", "le1", "fw.bin", "--watch", "--notify"},
                 Settings("zh_CN", service.Address(), "corrupt-checksum"));
@@ -138,7 +138,7 @@ TEST_F(WatchNotify, EachWriteEndsWithANoticeOfItsOutcomeInTheUsersLanguage) {
   zh.Finish();
   ASSERT_EQ(more.size(), 3u);
   EXPECT_EQ(more[2].summary, "烧录失败");
-  EXPECT_EQ(more[2].body, "fw.bin: the programmer's checksum of the image differs from ours");
+  EXPECT_EQ(more[2].body, "fw.bin：编程器算出的镜像校验和与本地的不同");
 }
 
 TEST_F(WatchNotify, WithoutABusTheWritesGoOnAndOneLineSaysSo) {

@@ -70,7 +70,7 @@ TEST(DesktopNoticeText, SaysVerifiedOrFailedWithTheFileBytesTimeOrReasonInBothLa
   EXPECT_EQ(WriteSucceededNotice("blink.hex", 137, 42ms, false).summary, "烧录完成，未校验");
   const DesktopNotice failed = WriteFailedNotice("fw.hex", "操作超时 0  16384");
   EXPECT_EQ(failed.summary, "烧录失败");
-  EXPECT_EQ(failed.body, "fw.hex: 操作超时 0  16384");
+  EXPECT_EQ(failed.body, "fw.hex：操作超时 0  16384");
 
   const test::ScopedLanguage english("en_US");
   EXPECT_EQ(WriteSucceededNotice("blink.hex", 137, 42ms, true).summary, "Flash written and verified");
