@@ -2,8 +2,9 @@
 // The message catalogue of the Qt-free layers (the log and quillet-cli), one implementation per
 // system (MessageCatalogue<System>.cpp).
 
-#include <cstdio>
 #include <string>
+
+#include "hex/TextLookup.h"
 
 namespace quillet::logtext {
 
@@ -15,11 +16,7 @@ const char* Translate(const char* english);
 // printf's formatting of an already chosen format.
 template <class... Args>
 std::string Format(const char* format, Args... args) {
-  const int length = std::snprintf(nullptr, 0, format, args...);
-  if (length <= 0) return {};
-  std::string text(static_cast<size_t>(length), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
-  return text;
+  return FormatText(format, args...);
 }
 
 // The English printf format's translation, filled in. The catalogue's compiler checks that each
