@@ -23,7 +23,7 @@ step() {
 }
 
 step "packages"
-packages=(mingw-w64 g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build pkg-config)
+packages=(mingw-w64 g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build pkg-config gettext)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f '${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -75,8 +75,12 @@ fi
 step "configure and build (component engine hex hid sim programmer cli, and their tests)"
 export PKG_CONFIG_LIBDIR=$deps/lib/pkgconfig
 export PKG_CONFIG_PATH=
+launcher=()
+# A compiler cache where there is one (the developers' machines share one).
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$out/quillet" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_FIND_ROOT_PATH="$deps" -DCMAKE_PREFIX_PATH="$deps" -DQUILLET_WINDOWS=ON -DQUILLET_WERROR=ON >/dev/null
+  -DCMAKE_FIND_ROOT_PATH="$deps" -DCMAKE_PREFIX_PATH="$deps" -DQUILLET_WINDOWS=ON -DQUILLET_WERROR=ON \
+  "${launcher[@]}" >/dev/null
 cmake --build "$out/quillet" -j "$jobs"
 
 [[ $what == build ]] && { step "done"; exit 0; }
@@ -92,9 +96,15 @@ rm -rf "$WINEPREFIX"
 #   component_atomic_file_test: Linux permission bits, /dev/full and a file size limit
 #   cli_end_to_end_test, cli_watch_sources_test: started with fork and exec / Linux signals
 #   hex_converter_test's agreement with srecord: runs Debian's srec_cat
-# Skipped by name: GoogleTest on Windows has only its simple regular expressions, no [0-9].
+# Skipped by name, and why:
 declare -A skip=(
+  # GoogleTest on Windows has only its simple regular expressions, no [0-9].
   [programmer_console_test]=Write.AChecksumTheProgrammerGetsWrongIsReportedAsAFailedVerify:Write.AReportTheProgrammerStopsTakingFailsTheWriteInsteadOfCompletingIt
+  # A write failing half-way needs a process file size limit (RLIMIT_FSIZE), which Windows lacks.
+  # ... and the journal removed under a station: Wine 8 keeps a file deleted while open under its
+  # name until its last handle closes and reports no pending deletion (Windows reports one).
+  [cli_station_test]=JournalFile.AFullDiskFailsTheAppendLeavesNoHalfLineAndRefusesMore:JournalFile.AJournalRemovedOrReplacedUnderTheStationTakesNoMoreRecords
+  [cli_station_run_test]=StationRun.AJournalThatCannotBeWrittenStopsNewBoardsAndNoUnrecordedNumberIsFlashed
 )
 passed=0 failed=0 failing=()
 logs=$out/test-logs
@@ -103,8 +113,11 @@ for exe in $(find "$out/quillet/tests" -name '*_test.exe' | sort); do
   name=$(basename "$exe" .exe)
   filter=()
   [[ -n ${skip[$name]:-} ]] && filter=(--gtest_filter="-${skip[$name]}")
+  # The language a test binary runs in, as quillet_add_test's LANGUAGE gives it to CTest.
+  language=$(sed -n 's/.*LANGUAGE=set:\([^;]*\);.*/\1/p' "$(dirname "$exe")/${name}_labels.cmake" 2>/dev/null)
+  env=(LANGUAGE="$language" LC_MESSAGES="${language:+$language.UTF-8}")
   # Wine writes the console's line ends as CR LF.
-  if timeout 300 "$wine" "$exe" "${filter[@]}" 2>&1 | tr -d '\r' >"$logs/$name.log" && ((PIPESTATUS[0] == 0)); then
+  if env -u LC_ALL "${env[@]}" timeout 300 "$wine" "$exe" "${filter[@]}" 2>&1 | tr -d '\r' >"$logs/$name.log" && ((PIPESTATUS[0] == 0)); then
     status=ok
   else
     status=FAILED
