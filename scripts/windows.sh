@@ -3,6 +3,8 @@
 # Debian's mingw-w64, and their tests run under Wine in a prefix of the build's own.
 #   scripts/windows.sh            install what is missing, build, test
 #   scripts/windows.sh build      install what is missing, build only
+#   scripts/windows.sh zip        build quillet-cli only and make the download,
+#                                 build/windows/quillet-cli-<version>-windows-x64.zip
 # Everything lands in build/windows; the Linux builds are not touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,7 +25,7 @@ step() {
 }
 
 step "packages"
-packages=(mingw-w64 g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build pkg-config gettext)
+packages=(mingw-w64 g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build pkg-config gettext zip)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f '${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -72,7 +74,9 @@ if [[ ! -f $deps/jsoncpp.stamp ]]; then
   ls "$apt_dir"/libjsoncpp_*.dsc >"$deps/jsoncpp.stamp"
 fi
 
-step "configure and build (component engine hex hid sim programmer cli, and their tests)"
+built="component engine hex hid sim programmer cli, and their tests"
+[[ $what == zip ]] && built=quillet-cli
+step "configure and build ($built)"
 export PKG_CONFIG_LIBDIR=$deps/lib/pkgconfig
 export PKG_CONFIG_PATH=
 launcher=()
@@ -81,15 +85,51 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -
 cmake -S . -B "$out/quillet" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_FIND_ROOT_PATH="$deps" -DCMAKE_PREFIX_PATH="$deps" -DQUILLET_WINDOWS=ON -DQUILLET_WERROR=ON \
   "${launcher[@]}" >/dev/null
-cmake --build "$out/quillet" -j "$jobs"
+targets=()
+[[ $what == zip ]] && targets=(--target quillet-cli)
+cmake --build "$out/quillet" -j "$jobs" "${targets[@]}"
 
 [[ $what == build ]] && { step "done"; exit 0; }
 
-step "tests under Wine (a fresh prefix)"
 export WINEPREFIX=$out/wine WINEDEBUG=-all
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
-rm -rf "$WINEPREFIX"
-"$wine" wineboot -i >/dev/null 2>&1
+fresh_prefix() {
+  rm -rf "$WINEPREFIX"
+  "$wine" wineboot -i >/dev/null 2>&1
+}
+
+if [[ $what == zip ]]; then
+  step "the download"
+  # The program, its manual as the program itself prints it, and the licence notes of what it
+  # carries: Quillet's own, jsoncpp's, and the compiler's runtime (GCC's runtime exception,
+  # mingw-w64's and winpthreads' notices).
+  version=$(sed -n 's/^project(Quillet VERSION \([^ ]*\) .*/\1/p' CMakeLists.txt)
+  name=quillet-cli-$version-windows-x64
+  stage=$out/zip/$name
+  rm -rf "$out/zip" "$out/$name.zip"
+  mkdir -p "$stage"
+  cp "$out/quillet/cli/quillet-cli.exe" "$stage/"
+  x86_64-w64-mingw32-strip "$stage/quillet-cli.exe"
+  [[ -d $WINEPREFIX ]] || fresh_prefix
+  "$wine" "$stage/quillet-cli.exe" --help 2>&1 | tr -d '\r' | sed 's/$/\r/' >"$stage/quillet-cli.txt"
+  grep -q 'quillet-cli' "$stage/quillet-cli.txt"
+  {
+    cat packaging/copyright
+    printf '\n\nquillet-cli.exe carries these, linked in:\n\n== jsoncpp ==\n'
+    cat "$out/jsoncpp-src/LICENSE"
+    printf '\n== GCC runtime (libstdc++, libgcc): GPL 3 with the GCC Runtime Library Exception ==\n'
+    cat /usr/share/doc/gcc-mingw-w64-base/copyright
+    printf '\n== mingw-w64 runtime and winpthreads ==\n'
+    cat /usr/share/doc/mingw-w64-x86-64-dev/copyright
+  } | sed 's/$/\r/' >"$stage/LICENCES.txt"
+  (cd "$out/zip" && zip -qrX "../$name.zip" "$name")
+  step "done"
+  echo "$out/$name.zip"
+  exit 0
+fi
+
+step "tests under Wine (a fresh prefix)"
+fresh_prefix
 # Not built for Windows, by name, and why:
 #   hid_linux_enumeration_test, hid_linux_io_test, hid_udev_monitor_test: the Linux HID backend
 #   sim_uhid_test: the virtual programmer on Linux's /dev/uhid
