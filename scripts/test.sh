@@ -96,6 +96,7 @@ echo "== Real kernel: the package's quillet-cli over quillet-virtual-programmer 
 QUILLET_KERNEL_TEST_BUILD=build/pkg QUILLET_KERNEL_TEST_SKIP_BUILD=1 bash scripts/kernel-test.sh
 echo "== Windows: quillet-cli cross-built with mingw-w64, the Qt-free tests under Wine"
 windows_start=$(date +%s)
-bash scripts/windows.sh
+# The end-to-end runner that drives quillet-cli.exe is the AddressSanitizer build's.
+QUILLET_WINDOWS_RUNNER_BUILD=build/asan bash scripts/windows.sh
 echo "windows stage: $(($(date +%s) - windows_start)) s"
 echo "all test stages passed"
