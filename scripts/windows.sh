@@ -138,7 +138,9 @@ fi
 step "tests under Wine (a fresh prefix)"
 fresh_prefix
 # Wine's own HID devices (its virtual mouse and keyboard), which the Windows backend's tests list,
-# come up some seconds after a fresh prefix's first programs: wait for them, 60 s at most.
+# come up some seconds after a fresh prefix's first programs: wait for them, 60 s at most. In this
+# script's runs they were seen to be gone again some tens of seconds later (not when the same
+# programs were run by hand), so the backend's tests run first, while they are there.
 for _ in $(seq 30); do
   "$wine" "$out/quillet/tests/hid/hid_windows_test.exe" --gtest_filter='*ListsTheSystems*' >/dev/null 2>&1 && break
   sleep 2
@@ -163,7 +165,8 @@ declare -A skip=(
 passed=0 failed=0 failing=()
 logs=$out/test-logs
 mkdir -p "$logs"
-for exe in $(find "$out/quillet/tests" -name '*_test.exe' | sort); do
+first=$out/quillet/tests/hid/hid_windows_test.exe
+for exe in "$first" $(find "$out/quillet/tests" -name '*_test.exe' ! -path "$first" | sort); do
   name=$(basename "$exe" .exe)
   filter=()
   [[ -n ${skip[$name]:-} ]] && filter=(--gtest_filter="-${skip[$name]}")
