@@ -83,10 +83,22 @@ bool WriteAll(HANDLE h, std::span<const uint8_t> bytes) {
   return true;
 }
 
+// The path made absolute: ReplaceFileW is given whole paths (Wine's refuses relative ones) and
+// the temporary file's folder is the target's, wherever the name was given from.
+std::wstring FullPath(const std::wstring& path) {
+  const DWORD n = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::wstring full(n, L'\0');
+  const DWORD written = ::GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+  if (written == 0 || written >= n) return path;
+  full.resize(written);
+  return full;
+}
+
 }  // namespace
 
 void Replace(const std::string& shown, std::span<const uint8_t> bytes, bool backup) {
-  std::wstring target = WidenUtf8(shown);
+  std::wstring target = FullPath(WidenUtf8(shown));
   DWORD attributes = ::GetFileAttributesW(target.c_str());
   bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   if (exists && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package build/pkg/quillet_<version>_<arch>.deb: a Release build of the two
 # programs with Debian's hardening flags (as dpkg-buildflags gives them to Debian's own packages),
-# their manual pages, and CPack over `cmake --install`. Prints the package's path last.
+# their manual pages, and CPack over `cmake --install`; and quillet-cli's Windows download,
+# build/windows/quillet-cli-<version>-windows-x64.zip (scripts/windows.sh). Prints the zip's path,
+# then the package's last.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,4 +22,5 @@ cmake -S . -B build/pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREF
 cmake --build build/pkg --target installable
 rm -f build/pkg/quillet_*.deb
 (cd build/pkg && cpack -G DEB >/dev/null)
+bash scripts/windows.sh zip | tail -n 1
 ls build/pkg/quillet_*.deb

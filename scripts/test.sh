@@ -5,7 +5,8 @@
 #   2. the threading tests under ThreadSanitizer;
 #   3. each libFuzzer target for a bounded time;
 #   4. the Debian package: built, checked with lintian, installed, its programs run from there;
-#   5. the package's programs in a real kernel under QEMU, over the virtual programmer.
+#   5. the package's programs in a real kernel under QEMU, over the virtual programmer;
+#   6. quillet-cli and the layers under it cross-built for Windows, their tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -58,6 +59,9 @@ deb=$(ls build/pkg/quillet_*.deb)
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6'
 dpkg-deb -f "$deb" Recommends | grep -q 'fonts-wqy-microhei'
 lintian --fail-on error "$deb"
+# The Windows download holds the program, its manual and the licence notes.
+zip=$(ls build/windows/quillet-cli-*-windows-x64.zip)
+[[ $(unzip -Z1 "$zip" | grep -cE '/(quillet-cli\.exe|quillet-cli\.txt|LICENCES\.txt)$') -eq 3 ]]
 sudo=""
 [[ $(id -u) -eq 0 ]] || sudo=sudo
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "./$deb" >/dev/null
@@ -90,4 +94,9 @@ $sudo dpkg --purge quillet >/dev/null
 
 echo "== Real kernel: the package's quillet-cli over quillet-virtual-programmer through uhid"
 QUILLET_KERNEL_TEST_BUILD=build/pkg QUILLET_KERNEL_TEST_SKIP_BUILD=1 bash scripts/kernel-test.sh
+echo "== Windows: quillet-cli cross-built with mingw-w64, the Qt-free tests under Wine"
+windows_start=$(date +%s)
+# The end-to-end runner that drives quillet-cli.exe is the AddressSanitizer build's.
+QUILLET_WINDOWS_RUNNER_BUILD=build/asan bash scripts/windows.sh
+echo "windows stage: $(($(date +%s) - windows_start)) s"
 echo "all test stages passed"

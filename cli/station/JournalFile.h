@@ -15,6 +15,8 @@
 
 namespace quillet::cli::station {
 
+class JournalDisk;
+
 struct JournalError {
   enum Kind {
     kOpen,    // cannot be opened or created
@@ -50,10 +52,10 @@ class JournalFile {
   const std::string& Path() const { return path_; }
 
  private:
-  JournalFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  JournalFile(std::string path, std::unique_ptr<JournalDisk> disk);
 
   std::string path_;
-  int fd_ = -1;
+  std::unique_ptr<JournalDisk> disk_;
   std::optional<JournalError> failed_;
 };
 

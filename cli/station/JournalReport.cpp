@@ -1,5 +1,6 @@
 #include "cli/station/JournalReport.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <set>
@@ -35,9 +36,13 @@ std::optional<int64_t> ParseIsoUtc(const std::string& text) {
   if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
                   &t.tm_min, &t.tm_sec, &ms, &z) != 8 || z != 'Z')
     return std::nullopt;
-  t.tm_year -= 1900;
-  t.tm_mon -= 1;
-  return static_cast<int64_t>(::timegm(&t)) * 1000 + ms;
+  // Out-of-range fields carry over into the next, as timegm would have it (which Windows lacks).
+  using namespace std::chrono;
+  const int months = t.tm_year * 12 + t.tm_mon - 1;
+  const int yearOf = months >= 0 ? months / 12 : (months - 11) / 12;
+  const sys_days first = year{yearOf} / month{static_cast<unsigned>(months - yearOf * 12 + 1)} / 1;
+  const auto at = first + days{t.tm_mday - 1} + hours{t.tm_hour} + minutes{t.tm_min} + seconds{t.tm_sec};
+  return duration_cast<milliseconds>(at.time_since_epoch()).count() + ms;
 }
 
 JournalSummary SummariseJournal(const JournalScan& scan) {

@@ -3,6 +3,10 @@
 // its own (the QUILLET_ knobs of the caller's environment are not passed on), optionally as an
 // unprivileged user, with stdout and stderr captured. A generous hang guard kills a process that
 // never ends; it is not a timing check.
+//
+// QUILLET_TEST_CLI names another program to run in place of this build's quillet-cli:
+// scripts/windows.sh runs the Windows build's quillet-cli.exe through Wine so, and the CR LF that
+// ends a Windows program's text lines is read as a line end.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -12,6 +16,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -23,6 +28,13 @@ extern char** environ;
 namespace quillet::test {
 
 inline constexpr std::chrono::seconds kHangGuard{60};
+
+// The program under test, and whether it is a Windows program.
+inline std::string CliUnderTest() {
+  const char* other = std::getenv("QUILLET_TEST_CLI");
+  return other && *other ? other : QUILLET_CLI_BINARY;
+}
+inline bool CliIsWindowsProgram() { return CliUnderTest() != QUILLET_CLI_BINARY; }
 
 struct CliRun {
   int exit = -1;  // the exit status, or 128 + the signal that ended it
@@ -50,7 +62,7 @@ class CliProcess {
       env.push_back(entry);
     }
     for (const auto& [k, v] : settings.env) env.push_back(k + "=" + v);
-    std::vector<std::string> argv{QUILLET_CLI_BINARY};
+    std::vector<std::string> argv{CliUnderTest()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv, cenv;
     for (auto& a : argv) cargv.push_back(a.data());
@@ -136,7 +148,10 @@ class CliProcess {
     char buffer[4096];
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n > 0) {
+      const size_t from = into.empty() ? 0 : into.size() - 1;  // a CR may end the last read
       into.append(buffer, static_cast<size_t>(n));
+      if (CliIsWindowsProgram())
+        for (size_t cr; (cr = into.find("\r\n", from)) != std::string::npos;) into.erase(cr, 1);
     } else {
       ::close(fd);
       fd = -1;

@@ -296,7 +296,7 @@ TEST_F(OutputsTest, DestinationOnly) {
 
 TEST_F(OutputsTest, UnreadableHexFile) {
   Bytes dest(32, kCanary);
-  for (const auto& path : {dir_ / "missing.hex", dir_.path()}) {
+  for (const auto& path : {std::filesystem::path(dir_ / "missing.hex"), dir_.path()}) {
     std::uint32_t length = 77;
     EXPECT_EQ(conv_.Convert(path, side_, &length, dest.data()), 1) << path;
     EXPECT_EQ(conv_.ResultText, "Open hex file error.");

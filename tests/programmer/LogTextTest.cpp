@@ -169,10 +169,10 @@ TEST(BothLanguages, AnyOtherLocaleOrOneNotInstalledSpeaksEnglish) {
 // the locale is not plain C.
 TEST(BothLanguages, LanguageNamesTheLanguageBeforeTheLocale) {
   test::ScopedLanguage language("en_US");
-  setenv("LANGUAGE", "zh_CN", 1);
+  test::SetVariable("LANGUAGE", "zh_CN");
   test::ScopedLanguage::Reread();
   EXPECT_EQ(logtext::ReadFinished(16384), "读FLASH完毕,16384 byte");
-  setenv("LANGUAGE", "", 1);
+  test::SetVariable("LANGUAGE", "");
   test::ScopedLanguage::Reread();
   EXPECT_EQ(logtext::ReadFinished(16384), "Flash read complete, 16384 bytes");
 }

@@ -1,31 +1,17 @@
 #pragma once
 // A file size limit (RLIMIT_FSIZE) for the life of the object, with SIGXFSZ ignored so a write
 // past it fails with EFBIG instead of ending the test: a write failing half-way, which any user can
-// cause without a full disk.
-
-#include <signal.h>
-#include <sys/resource.h>
+// cause without a full disk. Windows has no such limit (FileSizeLimitWindows.cpp): Ok is false.
 
 #include <cstddef>
+#include <memory>
 
 namespace quillet::test {
 
 class FileSizeLimit {
  public:
-  explicit FileSizeLimit(std::size_t bytes) {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    if (::getrlimit(RLIMIT_FSIZE, &saved_) != 0 || ::sigaction(SIGXFSZ, &ignore, &previous_) != 0) return;
-    struct rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    ok_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    restore_ = true;
-  }
-  ~FileSizeLimit() {
-    if (!restore_) return;
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    ::sigaction(SIGXFSZ, &previous_, nullptr);
-  }
+  explicit FileSizeLimit(std::size_t bytes);
+  ~FileSizeLimit();
   FileSizeLimit(const FileSizeLimit&) = delete;
   FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
@@ -33,9 +19,8 @@ class FileSizeLimit {
   bool Ok() const { return ok_; }
 
  private:
-  struct rlimit saved_ {};
-  struct sigaction previous_ {};
-  bool restore_ = false;
+  struct Saved;
+  std::unique_ptr<Saved> saved_;  // what to restore; null when nothing was changed
   bool ok_ = false;
 };
 

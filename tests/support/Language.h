@@ -13,9 +13,13 @@
 #include <utility>
 #include <vector>
 
-extern "C" int _nl_msg_cat_cntr;  // GNU gettext's catalogue generation
-
 namespace quillet::test {
+
+// The environment and the catalogue's memory of it, one file per system (LanguageLinux.cpp, ...).
+// A variable without a value is removed.
+void SetVariable(const std::string& name, const std::optional<std::string>& value);
+// Makes the catalogue look its texts up anew after a change to the environment.
+void RereadCatalogue();
 
 class ScopedLanguage {
  public:
@@ -28,11 +32,11 @@ class ScopedLanguage {
     Reread();
   }
   ~ScopedLanguage() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) Restore(it->first, it->second);
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) SetVariable(it->first, it->second);
     Reread();
   }
   // Forgets the texts found so far, after a change to the environment.
-  static void Reread() { ++_nl_msg_cat_cntr; }
+  static void Reread() { RereadCatalogue(); }
   ScopedLanguage(const ScopedLanguage&) = delete;
   ScopedLanguage& operator=(const ScopedLanguage&) = delete;
 
@@ -40,13 +44,7 @@ class ScopedLanguage {
   void Set(const char* name, const std::optional<std::string>& value) {
     const char* old = std::getenv(name);
     saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    Restore(name, value);
-  }
-  static void Restore(const std::string& name, const std::optional<std::string>& value) {
-    if (value)
-      setenv(name.c_str(), value->c_str(), 1);
-    else
-      unsetenv(name.c_str());
+    SetVariable(name, value);
   }
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };

@@ -15,6 +15,16 @@
 
 namespace quillet::test {
 
+// A path that reads as UTF-8 text too, as the programs take file names on every system (Windows'
+// paths are UTF-16 and have no text conversion of their own).
+struct TempPath : std::filesystem::path {
+  TempPath(std::filesystem::path p) : std::filesystem::path(std::move(p)) {}
+  operator std::string() const {
+    const std::u8string text = u8string();
+    return std::string(text.begin(), text.end());
+  }
+};
+
 class TempDir {
  public:
   TempDir() {
@@ -32,7 +42,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+  TempPath operator/(std::string_view name) const { return path_ / name; }
 
  private:
   std::filesystem::path path_;
