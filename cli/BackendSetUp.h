@@ -18,7 +18,11 @@ namespace quillet::cli {
 struct Backend {
   HidBackend hid;
 
-  void SaveSimulatedFlash() const { quillet::SaveSimulatedFlash(hid); }
+  // The simulated chip's flash kept for the next command; a file that cannot be written is said,
+  // since the next command would find another chip.
+  void SaveSimulatedFlash(Output& out) const {
+    if (const std::string failed = quillet::SaveSimulatedFlash(hid); !failed.empty()) out.Error(failed);
+  }
 };
 
 std::optional<Backend> MakeBackend(const CliOptions& o, std::string& error);
@@ -35,9 +39,9 @@ struct OpenSession {
   }
   // The command is done with the programmer: the connection closed with its log printed before
   // the command's result, and the simulated chip's flash kept for the next command.
-  void End() {
+  void End(Output& out) {
     if (session) session->Close();
-    backend.SaveSimulatedFlash();
+    backend.SaveSimulatedFlash(out);
   }
 };
 

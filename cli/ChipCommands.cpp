@@ -142,9 +142,9 @@ int WriteAndRecord(const CliOptions& o, Output& out, OpenSession& p, const std::
     outcome = WriteOnce(o, out, p, file, image.bytes, record);
   }
   if (o.watch)
-    p.backend.SaveSimulatedFlash();  // the session stays open for the next write
+    p.backend.SaveSimulatedFlash(out);  // the session stays open for the next write
   else
-    p.End();
+    p.End(out);
   const int status = Finish(out, record, outcome, start);
   if (notifier) {
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start);
@@ -177,7 +177,7 @@ int RunRead(const CliOptions& o, Output& out) {
     if (!failed.empty()) outcome = {kExitFailed, failed};
     else out.Message(Say("read %zu bytes of %s into %s", flash.size(), o.chip.c_str(), o.output.c_str()));
   }
-  p.End();
+  p.End(out);
   return Finish(out, record, outcome, start);
 }
 
@@ -194,7 +194,7 @@ int RunVerify(const CliOptions& o, Output& out) {
   Outcome outcome = ReadWholeChip(o, out, record, "verifying", p, flash);
   if (outcome.Ok()) outcome = Compare(image.bytes, flash, file, false, record);
   if (outcome.Ok()) out.Message(Say("%s holds %s (%zu bytes)", o.chip.c_str(), file.c_str(), image.bytes.size()));
-  p.End();
+  p.End(out);
   return Finish(out, record, outcome, start);
 }
 
@@ -225,7 +225,7 @@ int RunWrite(const CliOptions& o, Output& out) {
     Json::Value record = NewRecord(Command::Write, o.chip);
     record["file"] = file;
     AddProgrammer(record, p);
-    p.End();
+    p.End(out);
     return Finish(out, record, opened, start);
   }
   const auto notifier = o.notify ? std::make_unique<DesktopNotifier>(SystemNoticeSender(),

@@ -71,7 +71,7 @@ int RunDetect(const CliOptions& o, Output& out) {
     record["chip_connected"] = id.chipConnected;
     outcome = p.session->CheckIdentity();
   }
-  p.End();
+  p.End(out);
   return Finish(out, record, outcome, start);
 }
 

@@ -530,6 +530,16 @@ TEST_F(Cli, SnapshotKeepsWhatTheChipHeldBeforeTheWrite) {
   EXPECT_TRUE(std::equal(image.begin(), image.end(), after.begin()));
 }
 
+TEST_F(Cli, ASimulatedFlashThatCannotBeKeptIsSaid) {
+  WriteBytes(dir / "fw.bin", RandomBytes(1000, 11));
+  RunSettings s = InEnglish(Sim());
+  s.env["QUILLET_SIM_FLASH"] = P("no-such-folder/flash.bin");
+  const CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin"}, s);
+  // The chip took the image; only the file that carries it to the next command is missing.
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("flash.bin: cannot write"));
+}
+
 TEST_F(Cli, JsonRecordsCarryTheOperationAndItsResults) {
   WriteBytes(dir / "fw.bin", RandomBytes(4096, 10));
   const CliRun r = RunCli({"write", "--simulate", "-c", "LE1", "fw.bin", "--readback", "--json"}, Sim());
