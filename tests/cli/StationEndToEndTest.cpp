@@ -203,12 +203,12 @@ TEST_F(StationCli, UnderAChineseLocaleTheOperatorReadsChineseAndTheJournalStaysE
   const CliRun en = run(english, "en_US.UTF-8");
   ASSERT_EQ(en.exit, 0) << en.err;
 
-  EXPECT_THAT(zh.err, HasSubstr("工作站：le1，"));
+  EXPECT_THAT(zh.err, HasSubstr("工作站：NRF24LE1_16K，"));
   EXPECT_THAT(zh.err, HasSubstr("（12000 字节），日志 " + journal + "，2 个模拟编程器（按 Ctrl-C 停止）"));
   EXPECT_THAT(zh.err, HasSubstr("第 1 块电路板，序列号 1000：通过（"));
   EXPECT_THAT(zh.err, HasSubstr("汇总：\n"));
   EXPECT_THAT(zh.err, HasSubstr("合计：通过 2，失败 0，良率 100.0%，每小时 "));
-  EXPECT_THAT(en.err, HasSubstr("station: le1, "));
+  EXPECT_THAT(en.err, HasSubstr("station: NRF24LE1_16K, "));
   EXPECT_THAT(en.err, HasSubstr("summary:\n"));
   EXPECT_FALSE(HasCjk(en.err)) << en.err;
 
