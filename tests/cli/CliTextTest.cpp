@@ -121,13 +121,8 @@ std::vector<std::function<std::string()>> StationMessages() {
   for (const auto state : {SlotMachine::State::Gone, SlotMachine::State::Empty, SlotMachine::State::Seated,
                            SlotMachine::State::Flashing, SlotMachine::State::Flashed, SlotMachine::State::Held})
     messages.push_back([state] { return std::string(StateText(state)); });
-  SlotView slot;
-  slot.name = "S1";
-  slot.state = SlotMachine::State::Flashing;
-  slot.phase = "read_back";
-  slot.serial = 1042;
-  slot.last = BoardResult::Fail;
-  slot.counts = {7, 1, 2};
+  const SlotView slot{.name = "S1", .node = {}, .state = SlotMachine::State::Flashing, .phase = "read_back",
+                      .serial = 1042, .last = BoardResult::Fail, .lastFailure = {}, .counts = {7, 1, 2}};
   for (const bool anySlot : {true, false})
     messages.push_back([slot, anySlot] {
       std::string text;
