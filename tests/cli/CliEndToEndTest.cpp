@@ -451,6 +451,23 @@ TEST_F(Cli, AnUnplugIsLoggedInEnglishUnderAnEnglishLocale) {
   EXPECT_FALSE(HasCjk(end.err)) << end.err;
 }
 
+// Watch mode tells a Chinese reader what it is watching and where the programmer went in Chinese,
+// naming the same file.
+TEST_F(Cli, WatchModeSpeaksChineseUnderAChineseLocale) {
+  WriteBytes(dir / "fw.bin", RandomBytes(2000, 6));
+  CliProcess p({"write", "--simulate", "-c", "le1", "fw.bin", "--watch"}, InLocale(Sim(), "zh_CN.UTF-8"));
+  ASSERT_TRUE(p.WaitForStderr("正在监视 fw.bin（按 Ctrl-C 结束）")) << p.err;
+  p.Signal(SIGUSR1);  // the simulated programmer unplugged
+  ASSERT_TRUE(p.WaitForStderr("编程器已断开；正在等待它重新连接")) << p.err;
+  p.Signal(SIGUSR1);  // and plugged in again
+  ASSERT_TRUE(p.WaitForStderr("编程器已重新连接")) << p.err;
+  p.Signal(SIGINT);
+  const CliRun end = p.Finish();
+  EXPECT_EQ(end.exit, 0) << end.err;
+  EXPECT_THAT(end.err, Not(HasSubstr("watching"))) << end.err;
+  EXPECT_THAT(end.err, Not(HasSubstr("the programmer is"))) << end.err;
+}
+
 TEST_F(Cli, NoProgrammerIsExitThree) {
   fs::create_directories(dir / "sys/class/hidraw");
   fs::create_directories(dir / "dev");
