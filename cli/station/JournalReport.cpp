@@ -84,7 +84,7 @@ JournalSummary SummariseJournal(const JournalScan& scan) {
 
 std::string FormatJournalSummary(const JournalSummary& s, const std::string& path) {
   std::string text = Say("journal %s", path.c_str()) + "\n";
-  for (const auto& [slot, counts] : s.slots) text += "  " + slot + ": " + CountsText(counts) + "\n";
+  for (const auto& [slot, counts] : s.slots) text += Say("  %s: %s", slot.c_str(), CountsText(counts).c_str()) + "\n";
   text += Say("total: %llu boards, %s", Ull(s.total.Total()), CountsText(s.total).c_str()) + "\n";
   text += Say("%.1f boards per hour", s.BoardsPerHour()) + "\n";
   if (s.lowestSerial)

@@ -236,7 +236,7 @@ void Station::RescanAll() {
     if (r.failure && events_.message) {
       OperationOutcome o;
       o.failure = r.failure;
-      events_.message(slot->Name() + ": " + FailureWords(o, "opening", Translate));
+      events_.message(slot->Name() + Say(": %s", FailureWords(o, "opening", Translate).c_str()));
     }
   }
 }

@@ -137,7 +137,7 @@ std::string SummaryText(const std::vector<SlotView>& slots, double seconds) {
   std::string text;
   BoardCounts total;
   for (const SlotView& s : slots) {
-    text += "  " + s.name + ": " + CountsLine(s.counts) + "\n";
+    text += Say("  %s: %s", s.name.c_str(), CountsLine(s.counts).c_str()) + "\n";
     total.passed += s.counts.passed;
     total.failed += s.counts.failed;
     total.interrupted += s.counts.interrupted;
