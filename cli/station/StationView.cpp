@@ -46,6 +46,9 @@ std::string ResultText(BoardResult result) {
   return ResultName(result);
 }
 
+// The failure in the user's language where the station gave it, else as recorded.
+const std::string& ShownFailure(const JournalRecord& r) { return r.failureShown.empty() ? r.failure : r.failureShown; }
+
 std::string PhaseText(const std::string& phase) {
   if (phase == "read") return Translate("read");
   if (phase == "write") return Translate("write");
@@ -105,7 +108,7 @@ std::string BoardLine(const JournalRecord& r) {
     line = Say("%s: board %llu, serial %llu", slot.c_str(), Ull(r.board), Ull(*r.serial));
   const std::string result = ResultText(r.result);
   line += r.phase.empty() ? Say(": %s", result.c_str()) : Say(": %s in %s", result.c_str(), PhaseText(r.phase).c_str());
-  const std::string& failure = r.failureShown.empty() ? r.failure : r.failureShown;
+  const std::string& failure = ShownFailure(r);
   if (!failure.empty()) line += Say(": %s", failure.c_str());
   double seconds = 0;
   for (const auto& [phase, s] : r.phaseSeconds) seconds += s;
@@ -125,7 +128,7 @@ Json::Value BoardJson(const JournalRecord& r) {
   v["reflash"] = r.reflash;
   v["result"] = ResultName(r.result);
   v["phase"] = r.phase.empty() ? Json::Value() : Json::Value(r.phase);
-  v["error"] = r.failure.empty() ? Json::Value() : Json::Value(r.failure);
+  v["error"] = r.failure.empty() ? Json::Value() : Json::Value(ShownFailure(r));
   Json::Value seconds(Json::objectValue);
   for (const auto& [phase, s] : r.phaseSeconds) seconds[phase] = s;
   v["phase_seconds"] = seconds;

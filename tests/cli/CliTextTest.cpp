@@ -281,6 +281,25 @@ TEST(CliMessages, TheRecordedWordsStayEnglish) {
   EXPECT_EQ(DescribeFailure(Failed(failure::Removed{}), "writing", logtext::Translate).error, "写入时编程器被拔下");
 }
 
+// A station's board: its journal record keeps the English words, the operator's line and its JSON
+// give the words in the user's language.
+TEST(CliMessages, ABoardsFailureIsShownTranslatedAndRecordedInEnglish) {
+  test::ScopedLanguage chinese("zh_CN");
+  station::JournalRecord r;
+  r.event = station::JournalEvent::Result;
+  r.board = 3;
+  r.slotSerial = "S1";
+  r.result = station::BoardResult::Fail;
+  r.phase = "write";
+  r.failure = DescribeFailure(Failed(failure::Removed{}), "writing").error;
+  r.failureShown = DescribeFailure(Failed(failure::Removed{}), "writing", logtext::Translate).error;
+  EXPECT_EQ(station::BoardLine(r), "S1：第 3 块电路板：写入时失败：写入时编程器被拔下（0.00 秒）");
+  EXPECT_EQ(station::BoardJson(r)["error"].asString(), "写入时编程器被拔下");
+  EXPECT_EQ(station::BoardJson(r)["phase"].asString(), "write");
+  EXPECT_EQ(station::FormatJournalLine(r).find("拔"), std::string::npos);
+  EXPECT_NE(station::FormatJournalLine(r).find("the programmer was unplugged while writing"), std::string::npos);
+}
+
 // The arguments a translation puts in another order still land where they belong.
 TEST(CliMessages, ReorderedArgumentsKeepTheirPlaces) {
   test::ScopedLanguage chinese("zh_CN");
