@@ -74,7 +74,7 @@ std::string CheckApplicable(const CliOptions& o, const CommandEntry& c,
     if (!o.snapshotDir.empty()) return writeOnly("--snapshot");
     if (o.watch) return writeOnly("--watch");
   }
-  if (o.notify && !o.watch) return "--notify applies to write --watch";
+  if (o.notify && !o.watch) return Translate("--notify applies to write --watch");
   if (c.reach != Reach::OneProgrammer && (!o.serial.empty() || !o.device.empty()))
     return Say("--serial and --device do not apply to %s", name.c_str());
   if (c.reach == Reach::FilesOnly && o.simulateFlashSize) return Say("--simulate does not apply to %s", name.c_str());

@@ -18,9 +18,9 @@ std::string Rate(uint64_t bytes, double seconds) {
   return text;
 }
 
-// Terminal columns of UTF-8 text: a character of three bytes or more (the Chinese phase names')
-// takes two.
-size_t Columns(const std::string& text) {
+}  // namespace
+
+size_t TextColumns(const std::string& text) {
   size_t columns = 0;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
@@ -29,16 +29,14 @@ size_t Columns(const std::string& text) {
   return columns;
 }
 
-}  // namespace
-
 std::string FormatProgressBar(const std::string& phase, uint64_t done, uint64_t total,
                               double seconds, int width) {
   char tail[96];
   std::snprintf(tail, sizeof tail, " %llu/%llu B  %s  %.1f s", static_cast<unsigned long long>(done),
                 static_cast<unsigned long long>(total), Rate(done, seconds).c_str(), seconds);
   std::string head = Translate(phase.c_str());
-  const size_t headColumns = std::max<size_t>(Columns(head), 10);
-  head.append(headColumns - Columns(head), ' ');
+  const size_t headColumns = std::max<size_t>(TextColumns(head), 10);
+  head.append(headColumns - TextColumns(head), ' ');
   // The bar takes what the text leaves, but never less than 10 cells.
   const int cells = std::max(10, width - static_cast<int>(headColumns + std::char_traits<char>::length(tail)) - 3);
   const uint64_t clamped = std::min(done, total);

@@ -11,6 +11,9 @@
 
 namespace quillet::cli {
 
+// Terminal columns of UTF-8 text: a character of three bytes or more (a Chinese one) takes two.
+size_t TextColumns(const std::string& text);
+
 // The bar's text for a terminal `width` columns wide.
 std::string FormatProgressBar(const std::string& phase, uint64_t done, uint64_t total,
                               double seconds, int width);

@@ -19,12 +19,15 @@
 #include "cli/station/Station.h"
 #include "cli/station/StationView.h"
 #include "programmer/ActivityLog.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet::cli {
 
 namespace {
 
 using namespace station;
+using logtext::Say;
+using logtext::Translate;
 
 std::string NewRunId() {
   std::random_device random;
@@ -41,16 +44,19 @@ std::string NowIso() {
 // What the start found in the journal, said before the first board.
 void ReportJournalStart(Output& out, const std::string& path, const JournalScan& scan) {
   if (!scan.tornTail.empty())
-    out.Message("journal " + path + ": the last line was torn (power lost while it was written); kept as a " +
-                "\"torn\" record and ignored");
+    out.Message(Say("journal %s: the last line was torn (power lost while it was written); kept as a "
+                    "\"torn\" record and ignored",
+                    path.c_str()));
   if (!scan.unfinished.empty())
-    out.Message("journal " + path + ": " + std::to_string(scan.unfinished.size()) +
-                " board(s) had no result (the station stopped mid-board); recorded as interrupted");
+    out.Message(Say("journal %s: %zu board(s) had no result (the station stopped mid-board); recorded as interrupted",
+                    path.c_str(), scan.unfinished.size()));
   for (uint64_t serial : scan.duplicateSerials)
-    out.Error("journal " + path + ": serial number " + std::to_string(serial) +
-              " was reserved more than once before; no number at or below the highest is issued again");
-  if (scan.highestSerial) out.Message("journal " + path + ": the highest number reserved so far is " +
-                                      std::to_string(*scan.highestSerial));
+    out.Error(Say("journal %s: serial number %llu was reserved more than once before; no number at or below the "
+                  "highest is issued again",
+                  path.c_str(), static_cast<unsigned long long>(serial)));
+  if (scan.highestSerial)
+    out.Message(Say("journal %s: the highest number reserved so far is %llu", path.c_str(),
+                    static_cast<unsigned long long>(*scan.highestSerial)));
 }
 
 }  // namespace
@@ -88,8 +94,8 @@ int RunStation(const CliOptions& o, Output& out) {
   JournalFile::Opened& journal = std::get<JournalFile::Opened>(opened);
   ReportJournalStart(out, journalPath, journal.scan);
   if (so.serial && !NextSerial(*so.serial, journal.scan.highestSerial)) {
-    out.Error("no serial number is left: the journal " + journalPath + " has reserved up to " +
-              std::to_string(journal.scan.highestSerial.value_or(0)) + " and the range ends before the next");
+    out.Error(Say("no serial number is left: the journal %s has reserved up to %llu and the range ends before the next",
+                  journalPath.c_str(), static_cast<unsigned long long>(journal.scan.highestSerial.value_or(0))));
     return kExitFailed;
   }
 
@@ -140,7 +146,7 @@ int RunStation(const CliOptions& o, Output& out) {
     quit = signals->Subscribe(st.Loop().Poster(), [&](ProcessSignal s) {
       if (s != ProcessSignal::Quit) return;
       if (++quits == 1) {
-        message("stopping: no new board starts, those in flight finish (Ctrl-C again stops at once)");
+        message(Translate("stopping: no new board starts, those in flight finish (Ctrl-C again stops at once)"));
         st.StopArming();
       } else {
         st.StopNow();
@@ -154,13 +160,14 @@ int RunStation(const CliOptions& o, Output& out) {
     board.Draw(DashboardLines(st.Slots(), {st.Elapsed().count(), st.NumbersUsed(), journalPath}, true));
   };
   if (dashboard) st.Every(std::chrono::milliseconds(250), draw);
-  out.Message("station: " + o.chip + ", " + o.arguments[0] + " (" + std::to_string(image.bytes.size()) +
-              " bytes), journal " + journalPath + (bench ? ", " + std::to_string(benchSize) + " simulated programmers" : "") +
-              " (Ctrl-C stops)");
+  out.Message(bench ? Say("station: %s, %s (%zu bytes), journal %s, %d simulated programmers (Ctrl-C stops)",
+                          o.chip.c_str(), o.arguments[0].c_str(), image.bytes.size(), journalPath.c_str(), benchSize)
+                    : Say("station: %s, %s (%zu bytes), journal %s (Ctrl-C stops)", o.chip.c_str(),
+                          o.arguments[0].c_str(), image.bytes.size(), journalPath.c_str()));
   st.Run();
   quit.Reset();
   if (dashboard) draw();
-  out.Message("summary:\n" + SummaryText(st.Slots(), st.Elapsed().count()));
+  out.Message(Translate("summary:") + std::string("\n") + SummaryText(st.Slots(), st.Elapsed().count()));
   if (!st.Failure().empty()) {
     out.Error(st.Failure());
     return kExitFailed;
@@ -202,7 +209,7 @@ int RunStationReport(const CliOptions& o, Output& out) {
     std::fputs(report.c_str(), stdout);
   }
   if (!summary.Sound()) {
-    out.Error("the journal " + path + " is damaged or holds a duplicated serial number");
+    out.Error(Say("the journal %s is damaged or holds a duplicated serial number", path.c_str()));
     return kExitFailed;
   }
   return kExitOk;

@@ -7,12 +7,15 @@
 
 #include "cli/EventLoop.h"
 #include "cli/FileWatcher.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet::cli {
 
 namespace {
 
 namespace fs = std::filesystem;
+using logtext::Say;
+using logtext::Translate;
 
 // A file is flashed once it has been closed or renamed into place and left alone this long: long
 // enough to take a burst of events (a save that truncates, writes, closes and renames) as one.
@@ -36,13 +39,13 @@ class Watcher {
     std::string error;
     const auto files = WatchFile(dir, name_, loop.Poster(), [this](FileEvent e) { OnFileEvent(e); }, error);
     if (!files) {
-      out_.Error(dir + ": cannot watch: " + error);
+      out_.Error(Say("%s: cannot watch: %s", dir.c_str(), error.c_str()));
       return kExitUsage;
     }
     hid::Subscription signals;
     if (signals_) signals = signals_->Subscribe(loop.Poster(), [this](ProcessSignal s) { OnSignal(s); });
     int status = firstStatus;
-    out_.Message("watching " + file + " (Ctrl-C ends)");
+    out_.Message(Say("watching %s (Ctrl-C ends)", file.c_str()));
     Session& s = *p_.session;
     bool connected = s.Connected();
     // A write needs an identity from the connection it goes over; Open waited for this one.
@@ -53,11 +56,11 @@ class Watcher {
                (due_ && connected && s.Identities() > identitiesBefore);
       });
       if (quit_) break;
-      if (s.HasOpenError()) out_.Error("cannot open the programmer: " + s.TakeOpenError());
+      if (s.HasOpenError()) out_.Error(Say("cannot open the programmer: %s", s.TakeOpenError().c_str()));
       if (s.Connected() != connected) {
         connected = s.Connected();
         if (connected) identitiesBefore = s.Identities();
-        out_.Message(connected ? "the programmer is back" : "the programmer is gone; waiting for it");
+        out_.Message(connected ? Translate("the programmer is back") : Translate("the programmer is gone; waiting for it"));
         continue;
       }
       if (!due_ || !connected || s.Identities() <= identitiesBefore) continue;

@@ -3,23 +3,29 @@
 #include <cstring>
 
 #include "cli/station/JournalDisk.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet::cli::station {
 
 std::string DescribeJournalError(const JournalError& e) {
-  const std::string file = "journal " + e.path;
-  const std::string why = e.error ? std::string(": ") + std::strerror(e.error) : std::string();
+  using logtext::Say;
+  const char* file = e.path.c_str();
+  const char* why = e.error ? std::strerror(e.error) : nullptr;
   switch (e.kind) {
-    case JournalError::kOpen: return "cannot open the " + file + why;
-    case JournalError::kLocked: return "the " + file + " is in use by another station";
-    case JournalError::kRead: return "cannot read the " + file + why;
+    case JournalError::kOpen:
+      return why ? Say("cannot open the journal %s: %s", file, why) : Say("cannot open the journal %s", file);
+    case JournalError::kLocked: return Say("the journal %s is in use by another station", file);
+    case JournalError::kRead:
+      return why ? Say("cannot read the journal %s: %s", file, why) : Say("cannot read the journal %s", file);
     case JournalError::kDamaged:
-      return "the " + file + " is damaged at line " + std::to_string(e.line) +
-             ": the serial numbers it used cannot be known (quillet-cli station-report checks it)";
-    case JournalError::kWrite: return "cannot write the " + file + why;
-    case JournalError::kRemoved: return "the " + file + " was removed or replaced while the station ran";
+      return Say("the journal %s is damaged at line %zu: the serial numbers it used cannot be known "
+                 "(quillet-cli station-report checks it)",
+                 file, e.line);
+    case JournalError::kWrite:
+      return why ? Say("cannot write the journal %s: %s", file, why) : Say("cannot write the journal %s", file);
+    case JournalError::kRemoved: return Say("the journal %s was removed or replaced while the station ran", file);
   }
-  return file;
+  return "journal " + e.path;
 }
 
 int ReadJournalText(const std::string& path, std::string& text) { return ReadWholeFile(path, text); }

@@ -40,6 +40,9 @@ struct JournalRecord {
   BoardResult result = BoardResult::Pass;
   std::string phase;    // the failing phase
   std::string failure;  // the typed failure, in words
+  // The same in the user's language, for the operator's line; never written to the journal,
+  // whose words stay English under any locale.
+  std::string failureShown;
   std::map<std::string, double> phaseSeconds;
   // Start: the journal path and options as the run saw them; Torn: the torn line's text.
   std::string text;

@@ -5,9 +5,16 @@
 #include <ctime>
 #include <set>
 
+#include "programmer/MessageCatalogue.h"
+
 namespace quillet::cli::station {
 
 namespace {
+
+using logtext::Say;
+using logtext::Translate;
+
+unsigned long long Ull(uint64_t n) { return n; }
 
 std::string Percent(double fraction) {
   char text[16];
@@ -16,8 +23,8 @@ std::string Percent(double fraction) {
 }
 
 std::string CountsText(const BoardCounts& c) {
-  return std::to_string(c.passed) + " passed, " + std::to_string(c.failed) + " failed, " +
-         std::to_string(c.interrupted) + " interrupted, yield " + Percent(c.Yield());
+  return Say("%llu passed, %llu failed, %llu interrupted, yield %s", Ull(c.passed), Ull(c.failed), Ull(c.interrupted),
+             Percent(c.Yield()).c_str());
 }
 
 }  // namespace
@@ -81,21 +88,21 @@ JournalSummary SummariseJournal(const JournalScan& scan) {
 }
 
 std::string FormatJournalSummary(const JournalSummary& s, const std::string& path) {
-  std::string text = "journal " + path + "\n";
-  for (const auto& [slot, counts] : s.slots) text += "  " + slot + ": " + CountsText(counts) + "\n";
-  text += "total: " + std::to_string(s.total.Total()) + " boards, " + CountsText(s.total) + "\n";
-  char rate[64];
-  std::snprintf(rate, sizeof rate, "%.1f boards per hour", s.BoardsPerHour());
-  text += std::string(rate) + "\n";
+  std::string text = Say("journal %s", path.c_str()) + "\n";
+  for (const auto& [slot, counts] : s.slots) text += Say("  %s: %s", slot.c_str(), CountsText(counts).c_str()) + "\n";
+  text += Say("total: %llu boards, %s", Ull(s.total.Total()), CountsText(s.total).c_str()) + "\n";
+  text += Say("%.1f boards per hour", s.BoardsPerHour()) + "\n";
   if (s.lowestSerial)
-    text += "serial numbers " + std::to_string(*s.lowestSerial) + " to " + std::to_string(*s.highestSerial) + ", " +
-            std::to_string(s.serialsUsed) + " used\n";
+    text += Say("serial numbers %llu to %llu, %llu used", Ull(*s.lowestSerial), Ull(*s.highestSerial),
+                Ull(s.serialsUsed)) +
+            "\n";
   else
-    text += "no serial numbers used\n";
-  for (size_t line : s.damagedLines) text += "damaged: line " + std::to_string(line) + "\n";
-  if (s.torn) text += "damaged: the last line is torn\n";
-  for (uint64_t serial : s.duplicateSerials) text += "duplicate: serial number " + std::to_string(serial) + "\n";
-  text += s.Sound() ? "integrity: whole, no duplicated numbers\n" : "integrity: FAILED\n";
+    text += Translate("no serial numbers used") + std::string("\n");
+  for (size_t line : s.damagedLines) text += Say("damaged: line %zu", line) + "\n";
+  if (s.torn) text += Translate("damaged: the last line is torn") + std::string("\n");
+  for (uint64_t serial : s.duplicateSerials) text += Say("duplicate: serial number %llu", Ull(serial)) + "\n";
+  text += std::string(s.Sound() ? Translate("integrity: whole, no duplicated numbers") : Translate("integrity: FAILED")) +
+          "\n";
   return text;
 }
 

@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "programmer/MessageCatalogue.h"
+
 namespace quillet::cli::station {
 
 namespace {
+
+using logtext::Say;
+using logtext::Translate;
 
 // The largest value `width` bytes hold.
 uint64_t Largest(int width) { return width >= 8 ? UINT64_MAX : (uint64_t{1} << (8 * width)) - 1; }
@@ -19,21 +24,23 @@ std::string Hex(uint64_t value) {
 }  // namespace
 
 std::string CheckSerialPlan(const SerialPlan& plan, const std::vector<uint8_t>& image, uint32_t chipSize) {
-  if (plan.width < 1 || plan.width > 8) return "--serial-width must be 1 to 8 bytes";
-  if (plan.step == 0) return "--serial-step must be at least 1";
+  if (plan.width < 1 || plan.width > 8) return Translate("--serial-width must be 1 to 8 bytes");
+  if (plan.step == 0) return Translate("--serial-step must be at least 1");
   const uint64_t largest = Largest(plan.width);
-  const std::string bytes = std::to_string(plan.width) + (plan.width == 1 ? " byte" : " bytes");
-  if (plan.start > largest) return "--serial-start " + std::to_string(plan.start) + " does not fit in " + bytes;
-  if (plan.end && *plan.end > largest) return "--serial-end " + std::to_string(*plan.end) + " does not fit in " + bytes;
-  if (plan.end && *plan.end < plan.start) return "--serial-end is below --serial-start";
+  const std::string bytes = plan.width == 1 ? Say("%d byte", plan.width) : Say("%d bytes", plan.width);
+  if (plan.start > largest)
+    return Say("--serial-start %llu does not fit in %s", static_cast<unsigned long long>(plan.start), bytes.c_str());
+  if (plan.end && *plan.end > largest)
+    return Say("--serial-end %llu does not fit in %s", static_cast<unsigned long long>(*plan.end), bytes.c_str());
+  if (plan.end && *plan.end < plan.start) return Translate("--serial-end is below --serial-start");
   if (uint64_t{plan.address} + plan.width > chipSize)
-    return "the serial number at " + Hex(plan.address) + " (" + bytes + ") lies past the chip's " +
-           std::to_string(chipSize) + " bytes";
+    return Say("the serial number at %s (%s) lies past the chip's %u bytes", Hex(plan.address).c_str(), bytes.c_str(),
+               chipSize);
   if (plan.overwrite) return {};
   for (uint64_t a = plan.address; a < uint64_t{plan.address} + plan.width && a < image.size(); ++a)
     if (image[a] != 0xFF)
-      return "the serial number at " + Hex(plan.address) + " (" + bytes + ") would overwrite the image's byte at " +
-             Hex(a) + " (--serial-overwrite allows it)";
+      return Say("the serial number at %s (%s) would overwrite the image's byte at %s (--serial-overwrite allows it)",
+                 Hex(plan.address).c_str(), bytes.c_str(), Hex(a).c_str());
   return {};
 }
 

@@ -10,12 +10,19 @@
 #include "cli/station/Sha256.h"
 #include "hex/HexDigit.h"
 #include "hid/HidIO.h"
+#include "programmer/MessageCatalogue.h"
 
 namespace quillet::cli::station {
 
 namespace {
 
+using logtext::Say;
+using logtext::Translate;
 using State = SlotMachine::State;
+
+std::string SerialsRanOut() {
+  return Translate("the serial numbers ran out (--serial-end); no further board can be numbered");
+}
 
 // What a poll's outcome says about the connector: nothing when it cannot be trusted.
 std::optional<bool> ChipPresent(const OperationOutcome& o) {
@@ -23,16 +30,24 @@ std::optional<bool> ChipPresent(const OperationOutcome& o) {
   return o.identity->chipConnected;
 }
 
-std::string FailureWords(const OperationOutcome& o, const std::string& what) {
-  if (const auto* m = o.As<failure::ReadBackMismatch>()) {
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "the read-back differs at 0x%04X (expected %02X, read %02X); %u of %u bytes differ",
-                  m->address, m->expected, m->actual, m->bytes, m->compared);
-    return text;
-  }
-  if (o.Ok() && o.checksumAgrees == false) return "the programmer's checksum of the image differs from ours";
-  return DescribeFailure(o, what).error;
+// In English unless `lookup` asks for the user's language.
+std::string FailureWords(const OperationOutcome& o, const std::string& what, TextLookup lookup) {
+  if (const auto* m = o.As<failure::ReadBackMismatch>())
+    return LookedUp(lookup, "the read-back differs at 0x%04X (expected %02X, read %02X); %u of %u bytes differ",
+                    m->address, m->expected, m->actual, m->bytes, m->compared);
+  if (o.Ok() && o.checksumAgrees == false)
+    return LookedUp(lookup, "the programmer's checksum of the image differs from ours");
+  return DescribeFailure(o, what, lookup).error;
+}
+
+std::string StoppedAtOnceWords(TextLookup lookup) { return LookedUp(lookup, "the station was stopped at once"); }
+
+template <class Words>
+FailureText InBothLanguages(Words words) {
+  return {words(nullptr), words(Translate)};
+}
+FailureText FailureOf(const OperationOutcome& o, const std::string& what) {
+  return InBothLanguages([&](TextLookup lookup) { return FailureWords(o, what, lookup); });
 }
 
 bool Names(const std::string& wanted, const std::string& serial, const std::string& node) {
@@ -44,7 +59,7 @@ bool Names(const std::string& wanted, const std::string& serial, const std::stri
 
 std::string Joined(const std::set<std::string>& items) {
   std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : " and ") + item;
+  for (const std::string& item : items) text += (text.empty() ? "" : Translate(" and ")) + item;
   return text;
 }
 
@@ -156,8 +171,8 @@ void Station::Discover() {
   // seen, each slot with that number follows its node instead, and keeps doing so.
   for (const auto& [serial, nodes] : nodesOf)
     if (nodes.size() >= 2 && sharedSerials_.insert(serial).second && events_.message)
-      events_.message("programmers at " + Joined(nodes) + " share the serial number " + serial +
-                      ": each has its own slot, named by its node");
+      events_.message(Say("programmers at %s share the serial number %s: each has its own slot, named by its node",
+                          Joined(nodes).c_str(), serial.c_str()));
   for (auto& s : slots_) {
     if (s->shared || !sharedSerials_.count(s->serial)) continue;
     s->shared = true;
@@ -221,7 +236,7 @@ void Station::RescanAll() {
     if (r.failure && events_.message) {
       OperationOutcome o;
       o.failure = r.failure;
-      events_.message(slot->Name() + ": " + FailureWords(o, "opening"));
+      events_.message(slot->Name() + Say(": %s", FailureWords(o, "opening", Translate).c_str()));
     }
   }
 }
@@ -236,7 +251,9 @@ void Station::OnConnectionChanged(Slot& slot) {
   } else {
     slot.machine.Detached();
   }
-  if (events_.message) events_.message(slot.Name() + (open ? ": programmer ready at " + slot.node : ": programmer gone"));
+  if (events_.message)
+    events_.message(open ? Say("%s: programmer ready at %s", slot.Name().c_str(), slot.node.c_str())
+                         : Say("%s: programmer gone", slot.Name().c_str()));
   Drive(slot);
 }
 
@@ -259,12 +276,12 @@ void Station::StopArming() {
 void Station::StopNow() {
   StopArming();
   for (auto& slot : slots_)
-    if (slot->board) EndBoard(*slot, BoardResult::Interrupted, "the station was stopped at once");
+    if (slot->board) EndBoard(*slot, BoardResult::Interrupted, InBothLanguages(StoppedAtOnceWords));
   stopNow_ = true;
 }
 
 void Station::Drive(Slot& slot) {
-  if (armed_ && !CanNumber()) Fail("the serial numbers ran out (--serial-end); no further board can be numbered");
+  if (armed_ && !CanNumber()) Fail(SerialsRanOut());
   // With --max-boards, no more boards are started than could still be needed: exactly N pass
   // unless one in flight fails.
   const auto inFlight = static_cast<uint64_t>(
@@ -325,7 +342,7 @@ void Station::StartBoard(Slot& slot) {
   }
   BeginPhase(slot, "read");
   slot.programmer->Read(setUp_.flags, ForBoard(slot, [this, &slot](const OperationOutcome& o) {
-                          if (!o.Ok()) return EndBoard(slot, BoardResult::Fail, FailureWords(o, "reading the board"));
+                          if (!o.Ok()) return EndBoard(slot, BoardResult::Fail, FailureOf(o, "reading the board"));
                           Reserve(slot, KeptSerial(o.flash, *setUp_.serial, issued_));
                         }));
 }
@@ -342,7 +359,7 @@ void Station::Reserve(Slot& slot, std::optional<uint64_t> kept) {
       // Another slot took the last number while this board was read.
       slot.board.reset();
       slot.machine.BoardWithdrawn();
-      Fail("the serial numbers ran out (--serial-end); no further board can be numbered");
+      Fail(SerialsRanOut());
       return;
     }
     if (!kept) highestSerial_ = *value;
@@ -369,7 +386,7 @@ void Station::WriteBoard(Slot& slot) {
   BeginPhase(slot, "write");
   slot.programmer->Write(slot.board->image, setUp_.flags, ForBoard(slot, [this, &slot](const OperationOutcome& o) {
                            if (!o.Ok() || o.checksumAgrees == false)
-                             return EndBoard(slot, BoardResult::Fail, FailureWords(o, "writing"));
+                             return EndBoard(slot, BoardResult::Fail, FailureOf(o, "writing"));
                            ReadBack(slot);
                          }));
 }
@@ -377,12 +394,12 @@ void Station::WriteBoard(Slot& slot) {
 void Station::ReadBack(Slot& slot) {
   BeginPhase(slot, "read_back");
   slot.programmer->Verify(slot.board->image, setUp_.flags, ForBoard(slot, [this, &slot](const OperationOutcome& o) {
-                            if (!o.Ok()) return EndBoard(slot, BoardResult::Fail, FailureWords(o, "reading back"));
+                            if (!o.Ok()) return EndBoard(slot, BoardResult::Fail, FailureOf(o, "reading back"));
                             EndBoard(slot, BoardResult::Pass, {});
                           }));
 }
 
-void Station::EndBoard(Slot& slot, BoardResult result, const std::string& failure) {
+void Station::EndBoard(Slot& slot, BoardResult result, const FailureText& failure) {
   Board b = std::move(*slot.board);
   slot.board.reset();
   JournalRecord& r = b.record;
@@ -391,7 +408,8 @@ void Station::EndBoard(Slot& slot, BoardResult result, const std::string& failur
   r.result = result;
   if (result != BoardResult::Pass) {
     r.phase = b.phase;
-    r.failure = failure;
+    r.failure = failure.recorded;
+    r.failureShown = failure.shown;
   }
   if (auto e = journal_.Append(r)) Fail(DescribeJournalError(*e));
   uint64_t BoardCounts::*count = result == BoardResult::Pass   ? &BoardCounts::passed
@@ -399,13 +417,13 @@ void Station::EndBoard(Slot& slot, BoardResult result, const std::string& failur
                                                                : &BoardCounts::interrupted;
   ++(slot.counts.*count);
   slot.last = result;
-  slot.lastFailure = failure;
+  slot.lastFailure = failure.shown;
   if (events_.boardEnded) events_.boardEnded(r);
   if (result == BoardResult::Interrupted) return;
   slot.machine.BoardEnded(result == BoardResult::Pass);
   if (slot.machine.GetState() == State::Held && events_.message)
-    events_.message(slot.Name() + ": held after " + std::to_string(SlotMachine::kFailuresToHold) +
-                    " failed boards in a row; replug its programmer to release it");
+    events_.message(Say("%s: held after %d failed boards in a row; replug its programmer to release it",
+                        slot.Name().c_str(), SlotMachine::kFailuresToHold));
   if (result == BoardResult::Pass) ++passes_;
   if (setUp_.maxBoards && passes_ >= *setUp_.maxBoards) StopArming();
   Drive(slot);

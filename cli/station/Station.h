@@ -44,8 +44,13 @@ struct SlotView {
   std::string phase;                     // of the board in flight
   std::optional<uint64_t> serial;        // of the board in flight
   std::optional<BoardResult> last;
-  std::string lastFailure;
+  std::string lastFailure;  // in the user's language
   BoardCounts counts;
+};
+
+// A board's failure as the journal records it (English under any locale) and as the operator reads it.
+struct FailureText {
+  std::string recorded, shown;
 };
 
 class Station {
@@ -98,7 +103,7 @@ class Station {
   void Reserve(Slot& slot, std::optional<uint64_t> kept);
   void WriteBoard(Slot& slot);
   void ReadBack(Slot& slot);
-  void EndBoard(Slot& slot, BoardResult result, const std::string& failure);
+  void EndBoard(Slot& slot, BoardResult result, const FailureText& failure);
   // The callback for an operation of the board in flight; ignored once that board has ended.
   Programmer::Done ForBoard(Slot& slot, Programmer::Done next);
   void BeginPhase(Slot& slot, const std::string& phase);

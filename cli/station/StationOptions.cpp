@@ -5,9 +5,14 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "programmer/MessageCatalogue.h"
+
 namespace quillet::cli::station {
 
 namespace {
+
+using logtext::Say;
+using logtext::Translate;
 
 constexpr int kLargestBench = 16;
 
@@ -46,33 +51,33 @@ std::string Apply(StationOptions& s, const std::string& name, const std::string&
     s.journal = value;
   } else if (name == "--serial-endian") {
     const std::string e = Lower(value);
-    if (e != "le" && e != "be") return "--serial-endian takes le or be, not \"" + value + "\"";
+    if (e != "le" && e != "be") return Say("--serial-endian takes le or be, not \"%s\"", value.c_str());
     s.serialEndian = e == "le" ? Endian::Little : Endian::Big;
   } else if (name == "--programmers") {
     s.programmers = SplitCommas(value);
     if (std::any_of(s.programmers.begin(), s.programmers.end(), [](const std::string& p) { return p.empty(); }))
-      return "--programmers takes serial numbers or device nodes separated by commas";
+      return Translate("--programmers takes serial numbers or device nodes separated by commas");
   } else if (name == "--simulate-bench") {
     const std::vector<std::string> parts = SplitCommas(value);
     const auto n = ParseWholeNumber(parts[0]);
     if (!n || *n < 1 || *n > kLargestBench || parts.size() > 2)
-      return "--simulate-bench takes N[,16k|32k] with N from 1 to " + std::to_string(kLargestBench);
+      return Say("--simulate-bench takes N[,16k|32k] with N from 1 to %d", kLargestBench);
     s.benchSize = static_cast<int>(*n);
     if (parts.size() == 2) {
       const std::string size = Lower(parts[1]);
-      if (size != "16k" && size != "32k") return "--simulate-bench takes 16k or 32k, not \"" + parts[1] + "\"";
+      if (size != "16k" && size != "32k") return Say("--simulate-bench takes 16k or 32k, not \"%s\"", parts[1].c_str());
       s.benchFlashSize = size == "16k" ? 16384 : 32768;
     }
   } else {
     const auto number = ParseWholeNumber(value);
-    if (!number) return name + " takes a whole number (decimal or 0x hex), not \"" + value + "\"";
+    if (!number) return Say("%s takes a whole number (decimal or 0x hex), not \"%s\"", name.c_str(), value.c_str());
     if (name == "--serial-at") s.serialAt = number;
     if (name == "--serial-start") s.serialStart = number;
     if (name == "--serial-step") s.serialStep = number;
     if (name == "--serial-width") s.serialWidth = number;
     if (name == "--serial-end") s.serialEnd = number;
     if (name == "--max-boards") {
-      if (*number == 0) return "--max-boards must be at least 1";
+      if (*number == 0) return Translate("--max-boards must be at least 1");
       s.maxBoards = number;
     }
   }
@@ -100,7 +105,7 @@ bool TakeStationOption(const std::vector<std::string>& arguments, size_t& i, Sta
     if (!bare && !joined) continue;
     s.given.push_back(name);
     if (option.value == Value::None) {
-      if (joined) error = name + " takes no value";
+      if (joined) error = Say("%s takes no value", name.c_str());
       if (name == "--serial-overwrite") s.serialOverwrite = true;
       if (name == "--keep-serial") s.keepSerial = true;
       if (name == "--csv") s.csv = true;
@@ -112,11 +117,11 @@ bool TakeStationOption(const std::vector<std::string>& arguments, size_t& i, Sta
     } else if (i + 1 < arguments.size()) {
       value = arguments[++i];
     } else {
-      error = name + " needs a value";
+      error = Say("%s needs a value", name.c_str());
       return true;
     }
     if (value.empty()) {
-      error = name + " needs a non-empty value";
+      error = Say("%s needs a non-empty value", name.c_str());
       return true;
     }
     error = Apply(s, name, value);
@@ -128,19 +133,20 @@ bool TakeStationOption(const std::vector<std::string>& arguments, size_t& i, Sta
 std::string CheckStationOptions(StationOptions& s, bool isStation, bool isReport) {
   for (const std::string& name : s.given) {
     const bool reportOnly = name == "--csv";
-    if (reportOnly ? !isReport : !isStation) return name + " applies to " + (reportOnly ? "station-report" : "station") + " only";
+    if (reportOnly ? !isReport : !isStation)
+      return Say("%s applies to %s only", name.c_str(), reportOnly ? "station-report" : "station");
   }
   if (!isStation) return {};
   const bool anySerial = s.serialStart || s.serialStep || s.serialWidth || s.serialEnd || s.serialEndian ||
                          s.serialOverwrite || s.keepSerial;
   if (!s.serialAt) {
-    if (anySerial) return "the serial number options need --serial-at ADDR";
+    if (anySerial) return Translate("the serial number options need --serial-at ADDR");
     return {};
   }
-  if (!s.serialStart) return "--serial-at needs --serial-start N";
+  if (!s.serialStart) return Translate("--serial-at needs --serial-start N");
   // The journal is what keeps numbers from repeating: it is named, never assumed.
-  if (s.journal.empty()) return "--serial-at needs --journal PATH";
-  if (*s.serialAt > UINT32_MAX) return "--serial-at lies past any chip";
+  if (s.journal.empty()) return Translate("--serial-at needs --journal PATH");
+  if (*s.serialAt > UINT32_MAX) return Translate("--serial-at lies past any chip");
   SerialPlan plan;
   plan.address = static_cast<uint32_t>(*s.serialAt);
   plan.width = static_cast<int>(std::min<uint64_t>(s.serialWidth.value_or(4), 99));

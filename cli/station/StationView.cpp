@@ -1,8 +1,16 @@
 #include "cli/station/StationView.h"
 
+#include "cli/Progress.h"
+#include "programmer/MessageCatalogue.h"
+
 namespace quillet::cli::station {
 
 namespace {
+
+using logtext::Say;
+using logtext::Translate;
+
+unsigned long long Ull(uint64_t n) { return n; }
 
 constexpr char kGreen[] = "\x1b[32m", kRed[] = "\x1b[31m", kYellow[] = "\x1b[33m", kPlain[] = "\x1b[0m";
 
@@ -12,29 +20,52 @@ std::string Fixed(double value, int decimals) {
   return text;
 }
 
+// Padded to `width` terminal columns: a Chinese character takes two.
 std::string Padded(std::string s, size_t width) {
-  if (s.size() < width) s.resize(width, ' ');
+  const size_t columns = TextColumns(s);
+  if (columns < width) s.append(width - columns, ' ');
   return s;
 }
 
 double PerHour(uint64_t boards, double seconds) { return seconds > 0 ? static_cast<double>(boards) * 3600 / seconds : 0; }
 
 std::string CountsLine(const BoardCounts& c) {
-  return std::to_string(c.passed) + " passed, " + std::to_string(c.failed) + " failed" +
-         (c.interrupted ? ", " + std::to_string(c.interrupted) + " interrupted" : "") + ", yield " +
-         Fixed(c.Yield() * 100, 1) + "%";
+  const std::string yield = Fixed(c.Yield() * 100, 1) + "%";
+  if (!c.interrupted) return Say("%llu passed, %llu failed, yield %s", Ull(c.passed), Ull(c.failed), yield.c_str());
+  return Say("%llu passed, %llu failed, %llu interrupted, yield %s", Ull(c.passed), Ull(c.failed), Ull(c.interrupted),
+             yield.c_str());
+}
+
+// A board's result and phase as the operator reads them; the journal keeps its own words.
+std::string ResultText(BoardResult result) {
+  switch (result) {
+    case BoardResult::Pass: return Translate("pass");
+    case BoardResult::Fail: return Translate("fail");
+    case BoardResult::Interrupted: return Translate("interrupted");
+  }
+  return ResultName(result);
+}
+
+// The failure in the user's language where the station gave it, else as recorded.
+const std::string& ShownFailure(const JournalRecord& r) { return r.failureShown.empty() ? r.failure : r.failureShown; }
+
+std::string PhaseText(const std::string& phase) {
+  if (phase == "read") return Translate("read");
+  if (phase == "write") return Translate("write");
+  if (phase == "read_back") return Translate("read_back");
+  return phase;
 }
 
 }  // namespace
 
 const char* StateText(SlotMachine::State state) {
   switch (state) {
-    case SlotMachine::State::Gone: return "gone";
-    case SlotMachine::State::Empty: return "waiting for a board";
-    case SlotMachine::State::Seated: return "board seated";
-    case SlotMachine::State::Flashing: return "flashing";
-    case SlotMachine::State::Flashed: return "remove the board";
-    case SlotMachine::State::Held: return "HELD: replug";
+    case SlotMachine::State::Gone: return Translate("gone");
+    case SlotMachine::State::Empty: return Translate("waiting for a board");
+    case SlotMachine::State::Seated: return Translate("board seated");
+    case SlotMachine::State::Flashing: return Translate("flashing");
+    case SlotMachine::State::Flashed: return Translate("remove the board");
+    case SlotMachine::State::Held: return Translate("HELD: replug");
   }
   return "";
 }
@@ -44,37 +75,44 @@ std::vector<std::string> DashboardLines(const std::vector<SlotView>& slots, cons
   BoardCounts total;
   for (const SlotView& s : slots) {
     std::string state = StateText(s.state);
-    if (s.state == SlotMachine::State::Flashing && !s.phase.empty()) state += " (" + s.phase + ")";
+    if (s.state == SlotMachine::State::Flashing && !s.phase.empty()) state += " (" + PhaseText(s.phase) + ")";
     // Appended, not "#" + text: g++ 12 at -O3 sees an overlapping copy in the latter (-Wrestrict).
     std::string line = Padded(s.name, 14) + " " + Padded(state, 28) + " " +
                        Padded(s.serial ? std::string("#").append(std::to_string(*s.serial)) : "", 12) + " ";
-    std::string last = s.last ? ResultName(*s.last) : "-";
+    std::string last = s.last ? ResultText(*s.last) : "-";
     if (colour && s.last)
       last = (*s.last == BoardResult::Pass ? kGreen : *s.last == BoardResult::Fail ? kRed : kYellow) +
              Padded(last, 11) + kPlain;
     else
       last = Padded(last, 11);
-    line += last + " " + std::to_string(s.counts.passed) + " passed / " + std::to_string(s.counts.failed) + " failed";
+    line += last + " " + Say("%llu passed / %llu failed", Ull(s.counts.passed), Ull(s.counts.failed));
     lines.push_back(line);
     total.passed += s.counts.passed;
     total.failed += s.counts.failed;
     total.interrupted += s.counts.interrupted;
   }
-  if (slots.empty()) lines.push_back("no programmer attached yet");
-  lines.push_back(Fixed(PerHour(total.Total(), footer.seconds), 0) + " boards/hour, " +
-                  std::to_string(footer.numbersUsed) + " numbers used, journal " + footer.journal);
+  if (slots.empty()) lines.push_back(Translate("no programmer attached yet"));
+  lines.push_back(Say("%s boards/hour, %llu numbers used, journal %s", Fixed(PerHour(total.Total(), footer.seconds), 0).c_str(),
+                      Ull(footer.numbersUsed), footer.journal.c_str()));
   return lines;
 }
 
 std::string BoardLine(const JournalRecord& r) {
-  std::string line = SlotName(r.slotSerial, r.slotNode, r.slotShared) + ": board " + std::to_string(r.board);
-  if (r.serial) line += ", serial " + std::to_string(*r.serial) + (r.reflash ? " (kept)" : "");
-  line += ": " + std::string(ResultName(r.result));
-  if (!r.phase.empty()) line += " in " + r.phase;
-  if (!r.failure.empty()) line += ": " + r.failure;
+  const std::string slot = SlotName(r.slotSerial, r.slotNode, r.slotShared);
+  std::string line;
+  if (!r.serial)
+    line = Say("%s: board %llu", slot.c_str(), Ull(r.board));
+  else if (r.reflash)
+    line = Say("%s: board %llu, serial %llu (kept)", slot.c_str(), Ull(r.board), Ull(*r.serial));
+  else
+    line = Say("%s: board %llu, serial %llu", slot.c_str(), Ull(r.board), Ull(*r.serial));
+  const std::string result = ResultText(r.result);
+  line += r.phase.empty() ? Say(": %s", result.c_str()) : Say(": %s in %s", result.c_str(), PhaseText(r.phase).c_str());
+  const std::string& failure = ShownFailure(r);
+  if (!failure.empty()) line += Say(": %s", failure.c_str());
   double seconds = 0;
   for (const auto& [phase, s] : r.phaseSeconds) seconds += s;
-  return line + " (" + Fixed(seconds, 2) + " s)";
+  return line + Say(" (%s s)", Fixed(seconds, 2).c_str());
 }
 
 Json::Value BoardJson(const JournalRecord& r) {
@@ -90,7 +128,7 @@ Json::Value BoardJson(const JournalRecord& r) {
   v["reflash"] = r.reflash;
   v["result"] = ResultName(r.result);
   v["phase"] = r.phase.empty() ? Json::Value() : Json::Value(r.phase);
-  v["error"] = r.failure.empty() ? Json::Value() : Json::Value(r.failure);
+  v["error"] = r.failure.empty() ? Json::Value() : Json::Value(ShownFailure(r));
   Json::Value seconds(Json::objectValue);
   for (const auto& [phase, s] : r.phaseSeconds) seconds[phase] = s;
   v["phase_seconds"] = seconds;
@@ -102,13 +140,14 @@ std::string SummaryText(const std::vector<SlotView>& slots, double seconds) {
   std::string text;
   BoardCounts total;
   for (const SlotView& s : slots) {
-    text += "  " + s.name + ": " + CountsLine(s.counts) + "\n";
+    text += Say("  %s: %s", s.name.c_str(), CountsLine(s.counts).c_str()) + "\n";
     total.passed += s.counts.passed;
     total.failed += s.counts.failed;
     total.interrupted += s.counts.interrupted;
   }
-  text += "total: " + CountsLine(total) + ", " + Fixed(PerHour(total.Total(), seconds), 1) + " boards/hour over " +
-          Fixed(seconds, 1) + " s\n";
+  text += Say("total: %s, %s boards/hour over %s s", CountsLine(total).c_str(),
+              Fixed(PerHour(total.Total(), seconds), 1).c_str(), Fixed(seconds, 1).c_str()) +
+          "\n";
   return text;
 }
 

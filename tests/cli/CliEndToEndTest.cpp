@@ -61,15 +61,6 @@ void SrecBinToHex(const fs::path& bin, const fs::path& hex) {
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 }
 
-// The binary's tests run under a Chinese locale (tests/cli/CMakeLists.txt); the tests of
-// quillet-cli's own English messages run it under an English one. An empty LANGUAGE leaves the
-// choice to LC_ALL.
-RunSettings InEnglish(RunSettings s) {
-  s.env["LANGUAGE"] = "";
-  s.env["LC_ALL"] = "en_US.UTF-8";
-  return s;
-}
-
 class Cli : public ::testing::Test {
  protected:
   std::string P(const std::string& name) const { return (dir / name).string(); }
@@ -383,12 +374,6 @@ INSTANTIATE_TEST_SUITE_P(
 // quillet-cli's own messages follow the locale as its log does: a file that is not there, a chip
 // name the catalogue does not know and a programmer this user may not open, each under an English
 // and a Chinese locale.
-RunSettings InLocale(RunSettings s, const std::string& locale) {
-  s.env["LANGUAGE"] = "";
-  s.env["LC_ALL"] = locale;
-  return s;
-}
-
 struct MessageCase {
   const char* name;
   std::vector<std::string> args;
@@ -464,6 +449,23 @@ TEST_F(Cli, AnUnplugIsLoggedInEnglishUnderAnEnglishLocale) {
   EXPECT_EQ(end.exit, 0) << end.err;
   EXPECT_THAT(end.err, HasSubstr("]  HID device closed\n")) << end.err;
   EXPECT_FALSE(HasCjk(end.err)) << end.err;
+}
+
+// Watch mode tells a Chinese reader what it is watching and where the programmer went in Chinese,
+// naming the same file.
+TEST_F(Cli, WatchModeSpeaksChineseUnderAChineseLocale) {
+  WriteBytes(dir / "fw.bin", RandomBytes(2000, 6));
+  CliProcess p({"write", "--simulate", "-c", "le1", "fw.bin", "--watch"}, InLocale(Sim(), "zh_CN.UTF-8"));
+  ASSERT_TRUE(p.WaitForStderr("正在监视 fw.bin（按 Ctrl-C 结束）")) << p.err;
+  p.Signal(SIGUSR1);  // the simulated programmer unplugged
+  ASSERT_TRUE(p.WaitForStderr("编程器已断开；正在等待它重新连接")) << p.err;
+  p.Signal(SIGUSR1);  // and plugged in again
+  ASSERT_TRUE(p.WaitForStderr("编程器已重新连接")) << p.err;
+  p.Signal(SIGINT);
+  const CliRun end = p.Finish();
+  EXPECT_EQ(end.exit, 0) << end.err;
+  EXPECT_THAT(end.err, Not(HasSubstr("watching"))) << end.err;
+  EXPECT_THAT(end.err, Not(HasSubstr("the programmer is"))) << end.err;
 }
 
 TEST_F(Cli, NoProgrammerIsExitThree) {
@@ -623,7 +625,7 @@ TEST_F(Cli, WatchWritesAgainWhenTheFileIsReplacedNotWhileHalfWrittenAndAcrossARe
   const Bytes first = RandomBytes(1000, 11), second = RandomBytes(2000, 12), third = RandomBytes(3000, 13),
               fourth = RandomBytes(1500, 14);
   WriteBytes(file, first);
-  CliProcess p({"write", "--simulate", "-c", "le1", "fw.bin", "--watch", "--json"}, Sim());
+  CliProcess p({"write", "--simulate", "-c", "le1", "fw.bin", "--watch", "--json"}, InEnglish(Sim()));
   const auto nextWrite = [&](size_t bytes, const Bytes& image) {
     const auto line = p.NextLine();
     ASSERT_TRUE(line) << p.err;
@@ -670,7 +672,7 @@ TEST_F(Cli, WatchWaitsForAWriterThatClosesAndReopensTheFile) {
   const fs::path file = dir / "fw.bin";
   const Bytes first = RandomBytes(1000, 21), second = RandomBytes(3000, 22);
   WriteBytes(file, first);
-  CliProcess p({"write", "--simulate", "-c", "le1", "fw.bin", "--watch", "--json"}, Sim());
+  CliProcess p({"write", "--simulate", "-c", "le1", "fw.bin", "--watch", "--json"}, InEnglish(Sim()));
   ASSERT_TRUE(p.NextLine()) << p.err;
   ASSERT_TRUE(p.WaitForStderr("watching"));
   {

@@ -21,6 +21,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -171,6 +172,16 @@ class CliProcess {
   size_t taken_ = 0;
   std::chrono::steady_clock::time_point deadline_;
 };
+
+// The binary's end-to-end tests run under a Chinese locale (tests/cli/CMakeLists.txt); those of
+// quillet-cli's own English messages run it under an English one. An empty LANGUAGE leaves the
+// choice to LC_ALL.
+inline RunSettings InLocale(RunSettings s, const std::string& locale) {
+  s.env["LANGUAGE"] = "";
+  s.env["LC_ALL"] = locale;
+  return s;
+}
+inline RunSettings InEnglish(RunSettings s) { return InLocale(std::move(s), "en_US.UTF-8"); }
 
 inline CliRun RunCli(const std::vector<std::string>& args, const RunSettings& settings = {}) {
   CliProcess p(args, settings);

@@ -1,6 +1,7 @@
 // quillet-cli's own messages in both languages: every failure, open refusal, image error, read-back
-// difference, misuse and chip error exists in English and in Chinese, the English has no Chinese in it, and both carry
-// the same paths and numbers.
+// difference, misuse and chip error, and the station's journal errors, report, serial number plan,
+// dashboard and board lines exist in English and in Chinese, the English has no Chinese in it, and
+// both carry the same paths and numbers.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,6 +14,10 @@
 #include "cli/CliOptions.h"
 #include "cli/Progress.h"
 #include "cli/Session.h"
+#include "cli/station/JournalFile.h"
+#include "cli/station/JournalReport.h"
+#include "cli/station/SerialNumber.h"
+#include "cli/station/StationView.h"
 #include "hex/Chex2bin.h"
 #include "hex/ImageComparison.h"
 #include "hex/ImageFile.h"
@@ -43,6 +48,109 @@ ImageLoadError LoadError(ImageLoadFailure failure) {
   e.size = 16385;
   e.limit = 16384;
   return e;
+}
+
+// The station's misuses, one for each of its option messages.
+std::vector<std::vector<std::string>> StationMisuses() {
+  const auto station = [](std::initializer_list<std::string> extra) {
+    std::vector<std::string> arguments{"station", "-c", "le1", "fw.bin"};
+    arguments.insert(arguments.end(), extra);
+    return arguments;
+  };
+  return {
+      {"write", "-c", "le1", "fw.bin", "--notify"},
+      station({"--serial-at", "16"}),
+      station({"--serial-at", "16", "--serial-start", "1"}),
+      station({"--serial-start", "1"}),
+      station({"--serial-at", "0x100000000", "--serial-start", "1", "--journal", "j"}),
+      station({"--serial-at", "x10"}),
+      station({"--serial-endian", "middle"}),
+      station({"--max-boards", "0"}),
+      station({"--programmers", "a,,b"}),
+      station({"--simulate-bench=0"}),
+      station({"--simulate-bench=2,64k"}),
+      station({"--journal"}),
+      station({"--journal="}),
+      station({"--keep-serial=yes"}),
+      station({"--csv"}),
+      {"station-report", "j.jsonl", "--serial-at", "16"},
+  };
+}
+
+// The station's texts for its operator: the journal's errors, the report, the serial number plan's
+// refusals, the dashboard, a board's line and the summary.
+std::vector<std::function<std::string()>> StationMessages() {
+  using namespace station;
+  std::vector<std::function<std::string()>> messages;
+  for (const auto kind : {JournalError::kOpen, JournalError::kLocked, JournalError::kRead, JournalError::kDamaged,
+                          JournalError::kWrite, JournalError::kRemoved})
+    for (const int error : {0, ENOSPC})
+      messages.push_back([kind, error] { return DescribeJournalError({kind, "/tmp/fw 2.hex", error, 7}); });
+  JournalSummary summary;
+  summary.slots["S1"] = {5, 2, 1};
+  summary.total = {5, 2, 1};
+  summary.hours = 2;
+  summary.damagedLines = {7};
+  summary.torn = true;
+  summary.duplicateSerials = {1003};
+  messages.push_back([summary] { return FormatJournalSummary(summary, "/tmp/fw 2.hex"); });
+  JournalSummary sound;
+  sound.total = {4, 0, 0};
+  sound.lowestSerial = 1000;
+  sound.highestSerial = 1003;
+  sound.serialsUsed = 4;
+  messages.push_back([sound] { return FormatJournalSummary(sound, "/tmp/fw 2.hex"); });
+  SerialPlan plan;
+  plan.address = 0x3FF0;
+  plan.start = 1000;
+  const std::vector<uint8_t> image(0x3FF2, 0x00);
+  for (const auto& change : std::vector<std::function<void(SerialPlan&)>>{
+           [](SerialPlan& p) { p.width = 9; },
+           [](SerialPlan& p) { p.step = 0; },
+           [](SerialPlan& p) { p.width = 1; p.start = 300; },
+           [](SerialPlan& p) { p.width = 2; p.end = 70000; },
+           [](SerialPlan& p) { p.end = 10; },
+           [](SerialPlan& p) { p.address = 0x3FFE; },
+           [](SerialPlan&) {},
+       })
+    messages.push_back([plan, image, change] {
+      SerialPlan p = plan;
+      change(p);
+      return CheckSerialPlan(p, image, 16384);
+    });
+  for (const auto state : {SlotMachine::State::Gone, SlotMachine::State::Empty, SlotMachine::State::Seated,
+                           SlotMachine::State::Flashing, SlotMachine::State::Flashed, SlotMachine::State::Held})
+    messages.push_back([state] { return std::string(StateText(state)); });
+  const SlotView slot{.name = "S1", .node = {}, .state = SlotMachine::State::Flashing, .phase = "read_back",
+                      .serial = 1042, .last = BoardResult::Fail, .lastFailure = {}, .counts = {7, 1, 2}};
+  for (const bool anySlot : {true, false})
+    messages.push_back([slot, anySlot] {
+      std::string text;
+      for (const std::string& line : DashboardLines(anySlot ? std::vector<SlotView>{slot} : std::vector<SlotView>{},
+                                                    {3600, 9, "/tmp/fw 2.hex"}, false))
+        text += line + "\n";
+      return text;
+    });
+  messages.push_back([slot] { return SummaryText({slot}, 3600); });
+  for (const BoardResult result : {BoardResult::Pass, BoardResult::Fail, BoardResult::Interrupted})
+    for (const bool reflash : {false, true})
+      messages.push_back([result, reflash] {
+        JournalRecord r;
+        r.event = JournalEvent::Result;
+        r.board = 12;
+        r.slotSerial = "S1";
+        r.serial = 1042;
+        r.reflash = reflash;
+        r.result = result;
+        r.phaseSeconds = {{"write", 0.5}, {"read_back", 0.25}};
+        if (result != BoardResult::Pass) {
+          r.phase = "write";
+          r.failure = "the programmer was unplugged while writing";
+          r.failureShown = DescribeFailure(Failed(failure::Removed{}), "writing", logtext::Translate).error;
+        }
+        return BoardLine(r);
+      });
+  return messages;
 }
 
 // Each message, made in the language of the moment, with arguments that reach every branch.
@@ -108,6 +216,9 @@ std::vector<std::function<std::string()>> EveryMessage() {
     messages.push_back([arguments] { return ParseCliOptions(arguments).error; });
   for (const bool complete : {true, false})
     messages.push_back([complete] { return FormatPhaseLine("verifying", 640, 16384, 2.0, complete); });
+  for (const auto& arguments : StationMisuses())
+    messages.push_back([arguments] { return ParseCliOptions(arguments).error; });
+  for (const auto& message : StationMessages()) messages.push_back(message);
   for (const char* chip : {"le2", "lu1"})
     messages.push_back([chip] {
       std::string error;
@@ -170,6 +281,25 @@ TEST(CliMessages, TheRecordedWordsStayEnglish) {
   EXPECT_EQ(DescribeFailure(Failed(failure::Removed{}), "writing", logtext::Translate).error, "写入时编程器被拔下");
 }
 
+// A station's board: its journal record keeps the English words, the operator's line and its JSON
+// give the words in the user's language.
+TEST(CliMessages, ABoardsFailureIsShownTranslatedAndRecordedInEnglish) {
+  test::ScopedLanguage chinese("zh_CN");
+  station::JournalRecord r;
+  r.event = station::JournalEvent::Result;
+  r.board = 3;
+  r.slotSerial = "S1";
+  r.result = station::BoardResult::Fail;
+  r.phase = "write";
+  r.failure = DescribeFailure(Failed(failure::Removed{}), "writing").error;
+  r.failureShown = DescribeFailure(Failed(failure::Removed{}), "writing", logtext::Translate).error;
+  EXPECT_EQ(station::BoardLine(r), "S1：第 3 块电路板：写入时失败：写入时编程器被拔下（0.00 秒）");
+  EXPECT_EQ(station::BoardJson(r)["error"].asString(), "写入时编程器被拔下");
+  EXPECT_EQ(station::BoardJson(r)["phase"].asString(), "write");
+  EXPECT_EQ(station::FormatJournalLine(r).find("拔"), std::string::npos);
+  EXPECT_NE(station::FormatJournalLine(r).find("the programmer was unplugged while writing"), std::string::npos);
+}
+
 // The arguments a translation puts in another order still land where they belong.
 TEST(CliMessages, ReorderedArgumentsKeepTheirPlaces) {
   test::ScopedLanguage chinese("zh_CN");
@@ -187,6 +317,28 @@ TEST(CliMessages, TheChineseProgressBarFillsTheSameColumns) {
   EXPECT_THAT(bar, ::testing::StartsWith("写入      ["));
   EXPECT_EQ(bar.size() - std::string("写入").size() / 3, 80u - 1u);  // columns: bytes less one a character
   EXPECT_EQ(FormatPhaseLine("writing", 640, 16384, 2.0, false), "写入：640 / 16384 字节，用时 2.00 秒，0.3 KiB/s，未完成");
+}
+
+// The dashboard's columns stay where they are in Chinese: a slot's state is padded by the columns
+// its characters take, so the serial number and the result line up under each other.
+TEST(CliMessages, TheChineseDashboardKeepsItsColumns) {
+  station::SlotView flashing, held;
+  flashing.name = held.name = "S1";
+  flashing.state = station::SlotMachine::State::Flashing;
+  flashing.phase = "write";
+  flashing.serial = held.serial = 1042;
+  held.state = station::SlotMachine::State::Held;
+  for (const char* language : {"en_US", "zh_CN"}) {
+    test::ScopedLanguage scope(language);
+    for (const auto& slot : {flashing, held}) {
+      const std::string line = station::DashboardLines({slot}, {3600, 9, "j.jsonl"}, false).front();
+      const size_t serial = line.find("#1042");
+      ASSERT_NE(serial, std::string::npos) << line;
+      EXPECT_EQ(TextColumns(line.substr(0, serial)), 14u + 1 + 28 + 1) << language << ": " << line;
+    }
+  }
+  test::ScopedLanguage chinese("zh_CN");
+  EXPECT_THAT(station::DashboardLines({flashing}, {3600, 9, "j.jsonl"}, false).front(), HasSubstr("烧写中 (写入)"));
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ TEST_F(WatchNotify, EachWriteEndsWithANoticeOfItsOutcomeInTheUsersLanguage) {
   Save(RandomBytes(500, 3));
   CliProcess zh({"write", "--simulate", "-c", "le1", "fw.bin", "--watch", "--notify"},
                 Settings("zh_CN", service.Address(), "corrupt-checksum"));
-  ASSERT_TRUE(zh.WaitForStderr("watching")) << zh.err;
+  ASSERT_TRUE(zh.WaitForStderr("正在监视")) << zh.err;  // "watching", as a Chinese locale says it
   const auto more = service.WaitForCalls(3);
   zh.Signal(SIGINT);
   zh.Finish();
@@ -163,7 +163,7 @@ TEST_F(WatchNotify, WithoutABusTheWritesGoOnAndOneLineSaysSo) {
 }
 
 TEST(CliNotifyOption, AppliesToWatchModeOnly) {
-  const CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--notify"});
+  const CliRun r = RunCli({"write", "--simulate", "-c", "le1", "fw.bin", "--notify"}, InEnglish({}));
   EXPECT_EQ(r.exit, 2);
   EXPECT_THAT(r.err, HasSubstr("--notify applies to write --watch"));
 }
