@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "hex/TextLookup.h"
+#include "hex/FormatText.h"
 
 namespace quillet::logtext {
 

@@ -114,12 +114,17 @@ TEST(MoCatalogue, BytesThatAreNoWholeCatalogueGiveNone) {
 }
 
 TEST(EmbeddedCatalogues, TheProgramCarriesTheChineseCatalogueWhole) {
-  ASSERT_EQ(EmbeddedCatalogues().size(), 1u);
-  EXPECT_EQ(EmbeddedCatalogues()[0].language, "zh_CN");
-  const auto catalogue = MoCatalogue::Read(EmbeddedCatalogues()[0].bytes);
-  ASSERT_TRUE(catalogue);
-  EXPECT_STREQ(catalogue->Find("Chip connected!"), "芯片已连接！");
-  EXPECT_STREQ(catalogue->Find("Programmer answered: firmware type %d version %d"), "编程器通讯成功：固件类型%d 版本%d ");
+  // Singapore writes simplified Chinese as the mainland does and reads the same catalogue.
+  ASSERT_EQ(EmbeddedCatalogues().size(), 2u);
+  const char* const languages[] = {"zh_CN", "zh_SG"};
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(EmbeddedCatalogues()[i].language, languages[i]);
+    const auto catalogue = MoCatalogue::Read(EmbeddedCatalogues()[i].bytes);
+    ASSERT_TRUE(catalogue) << languages[i];
+    EXPECT_STREQ(catalogue->Find("Chip connected!"), "芯片已连接！");
+    EXPECT_STREQ(catalogue->Find("Programmer answered: firmware type %d version %d"),
+                 "编程器通讯成功：固件类型%d 版本%d ");
+  }
 }
 
 }  // namespace
