@@ -221,6 +221,7 @@ e2e_skip=(
   # the simulated programmer unplugged and plugged in by SIGUSR1, which only Linux has
   Cli.AnUnplugIsLoggedInEnglishUnderAnEnglishLocale
   Cli.WatchWritesAgainWhenTheFileIsReplacedNotWhileHalfWrittenAndAcrossAReplug
+  Cli.WatchModeSpeaksChineseUnderAChineseLocale
   # the snapshot's path comes back with Windows' separator (snaps\NAME.bin), which the Linux
   # runner reads as one name
   Cli.SnapshotKeepsWhatTheChipHeldBeforeTheWrite
